@@ -1,0 +1,26 @@
+// Stored form descriptions: the reader that turns a description's text into components, properties and event
+// bindings, and the table of resources (descriptions and the pictures they name) embedded into a program.
+// The text format is written down in platform/rtl/FORMS.md. No Qt.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "rtl/classes.h"
+
+// Reads text (the description of root's class) into root: root's own properties from the top object; each
+// nested object created by class name through the registry, owned by root, named, nested in its enclosing
+// object (SetParentComponent), its properties set by name; events bound to root's published methods by name.
+// Any unknown class, property, value or handler raises EReadError whose message names formName, the line and
+// the word, and nothing that was created stays behind: a form never half-loads. Loaded() runs on every
+// component once all are read.
+void ReadComponentText(TComponent* root, const std::string& text, const std::string& formName);
+
+// Resources embedded at build time by the CMake function tarvo_embed_resources (rtl/cmake). Names are the file
+// names given there, relative to the folder given as BASE (for example "Unit1.form", "pictures/play.jpg").
+// Returns nullptr-data view with found=false when absent.
+bool FindResourceData(const std::string& name, std::string_view& data);
+void RegisterResource(const char* name, const unsigned char* data, std::size_t size);  // used by generated code
+
+// Reads the embedded description named resourceName into root (ReadComponentText); EReadError when absent.
+void ReadComponentResource(TComponent* root, const std::string& resourceName);
