@@ -5,6 +5,9 @@
 // Ownership: a component owns the components created with it as owner and destroys them, last created first,
 // when it is destroyed. While a component's destructor runs, ComponentState() holds csDestroying (set by
 // Destroying(), which the outermost destructor calls first; owned components are marked before they go).
+// ~TComponent destroys the owned components after the derived destructors have run; a class whose methods its
+// components may still call (a form, whose handlers the components' events are bound to) calls Destroying() and
+// DestroyComponents() at the start of its own destructor.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +20,8 @@
 #include "win32/types.h"
 
 class TClassInfo;
+template <class C>
+class TClassBuilder;
 
 // A window message as the class library's message dispatch sees it. Result is what the window procedure returns.
 struct TMessage {
@@ -33,6 +38,9 @@ class TObject {
   TObject& operator=(const TObject&) = delete;
   virtual ~TObject();
   // The published description of the most derived class (see typinfo.h); every published class overrides it.
+  // A class that publishes nothing of its own reports its nearest published ancestor.
+  static const TClassInfo& StaticClassInfo();
+  static void PublishTo(TClassBuilder<TObject>& b);
   virtual const TClassInfo& ClassInfo() const;
   std::string ClassName() const;
   // True when this object's class is cls or derives from it.
@@ -46,6 +54,8 @@ class TObject {
 // An object that can publish properties for stored descriptions.
 class TPersistent : public TObject {
  public:
+  static const TClassInfo& StaticClassInfo();
+  static void PublishTo(TClassBuilder<TPersistent>& b);
   const TClassInfo& ClassInfo() const override;
 };
 
@@ -68,10 +78,15 @@ using TComponentState = std::uint32_t;
 
 enum class TOperation { opInsert, opRemove };
 
+// Owned components are told apart from each other by name only; the owner holds plain pointers and deletes them.
+// Notification is called while the component concerned is still a TComponent (an insertion runs inside its
+// constructor, a removal inside its destructor), so a receiver compares pointers and does not downcast.
 class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* AOwner);
   ~TComponent() override;
+  static const TClassInfo& StaticClassInfo();
+  static void PublishTo(TClassBuilder<TComponent>& b);  // Name, Tag
   const TClassInfo& ClassInfo() const override;
 
   TComponent* Owner() const { return FOwner; }
@@ -85,18 +100,21 @@ class TComponent : public TPersistent {
   bool IsDestroying() const { return (FComponentState & csDestroying) != 0; }
 
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
-  TComponent* Components(int index) const;
+  TComponent* Components(int index) const;                    // EListError outside 0..ComponentCount-1
   TComponent* FindComponent(const std::string& name) const;  // owned component by name, or nullptr
-  void InsertComponent(TComponent* component);                // takes ownership
-  void RemoveComponent(TComponent* component);                // gives it up without destroying it
-  void DestroyComponents();
+  // Takes ownership (from the previous owner, if any); EPropertyError when the name is taken here.
+  void InsertComponent(TComponent* component);
+  void RemoveComponent(TComponent* component);  // gives it up without destroying it
+  void DestroyComponents();                     // last created first
 
   // Marks this component and everything it owns as being destroyed. The destructor of the most derived class
   // of a family that must know it calls Destroying() first; ~TComponent calls it in every case.
   virtual void Destroying();
-  // Called after a stored description has set every property of this component and its owned components.
+  // Called after a stored description has set every property of this component and its owned components. The
+  // base clears csLoading; overrides call it.
   virtual void Loaded();
-  // Told to the owner (and by it to every owned component) when a component is inserted or removed.
+  // Told to the owner when a component is inserted or removed; the base passes it on to every other owned
+  // component (which pass it on to theirs).
   virtual void Notification(TComponent* component, TOperation operation);
   // Stored descriptions nest visual components inside each other: the reader calls this on a nested component
   // with the component it is nested in (its owner is still the root). Controls take it as their parent.
@@ -130,9 +148,12 @@ class TList : public TObject {
   std::vector<void*> FItems;
 };
 
-// A list of strings, each with an optional object; not sorted unless Sorted is set.
+// A list of strings, each with an optional object (not owned), kept in the order given. Published as "Strings"
+// so that a stored description can fill it: Items.Strings = ('a' 'b').
 class TStrings : public TPersistent {
  public:
+  static const TClassInfo& StaticClassInfo();
+  static void PublishTo(TClassBuilder<TStrings>& b);
   const TClassInfo& ClassInfo() const override;
   virtual int Count() const = 0;
   virtual const std::string& Strings(int index) const = 0;
@@ -148,18 +169,29 @@ class TStrings : public TPersistent {
   std::string Text() const;
   void SetText(const std::string& text);
   void Assign(const TStrings& other);
+  // Between BeginUpdate and the matching EndUpdate, changes are told once, by EndUpdate (SetText and Assign do
+  // this themselves).
+  void BeginUpdate() { ++FUpdateCount; }
+  void EndUpdate();
   // Called whenever the contents change (a list box shows its items through this).
   TNotifyEvent OnChange;
 
  protected:
   void Changed();
+
+ private:
+  int FUpdateCount = 0;
+  bool FChangedInUpdate = false;
 };
 
 class TStringList : public TStrings {
  public:
+  static const TClassInfo& StaticClassInfo();
+  static void PublishTo(TClassBuilder<TStringList>& b);
   const TClassInfo& ClassInfo() const override;
   int Count() const override { return static_cast<int>(FItems.size()); }
-  const std::string& Strings(int index) const override;  // EListError outside 0..Count-1
+  // Strings, Put, Objects and Delete raise EListError outside 0..Count-1, Insert outside 0..Count.
+  const std::string& Strings(int index) const override;
   void Put(int index, const std::string& s) override;
   TObject* Objects(int index) const override;
   int AddObject(const std::string& s, TObject* object) override;

@@ -14,12 +14,20 @@
 //   // source
 //   TARVO_PUBLISH(TWSocket, TCustomSyncWSocket) {
 //     b.Property("Addr", &TWSocket::Addr, &TWSocket::SetAddr)
-//      .ReadOnly("State", &TWSocket::State)
+//      .ReadOnly("ReadCount", &TWSocket::ReadCount)
+//      .EnumReadOnly<TSocketState>("State", &TWSocket::State, {{"wsInvalidState", wsInvalidState}, ...})
 //      .Event("OnDataAvailable", &TWSocket::FOnDataAvailable);
 //   }
 //
-// A form class publishes its handlers with b.Method("StartBtnClick", &TForm1::StartBtnClick). Properties are
-// listed parents first, each class in the order it publishes them. Names compare without case.
+// A form class publishes its handlers with b.Method("StartBtnClick", &TForm1::StartBtnClick) and the fields that
+// hold its components with b.Field("StartBtn", &TForm1::StartBtn) (the reader fills them). Properties are listed
+// parents first, each class in the order it publishes them. Names compare without case.
+//
+// The table body is a static member function of the class (declared by TARVO_PUBLISHED), so it may name the
+// class's protected and private members, and protected members of its parents.
+//
+// Value conversions raise EPropertyError with a message that says what did not fit; the form reader adds the
+// form, the line and the word.
 //
 // Registration: FindClass finds a class once it is registered. Static libraries drop unreferenced objects, so
 // each layer has one idempotent function that registers its classes (RegisterRtlClasses, RegisterGuiClasses,
@@ -66,9 +74,22 @@ struct TPropInfo {
 struct TEventInfo {
   std::string Name;
   std::type_index Type;  // the TEvent<...> type of the handler
-  // Assigns a handler (a std::any holding exactly Type), or clears it with an empty any.
+  // Assigns a handler (a std::any holding exactly Type), or clears it with an empty any. A handler of any other
+  // type raises EPropertyError.
   std::function<void(TObject*, const std::any&)> Write;
   std::function<bool(const TObject*)> IsAssigned;
+  // The handler now assigned, as Write takes it (an empty any when none); lets a failed load put it back.
+  std::function<std::any(const TObject*)> Read;
+};
+
+// A form's field that holds one of its components (TLabel* FrameLabel): the reader stores the component of that
+// name there once it is created, and clears it again when the load fails.
+struct TFieldInfo {
+  std::string Name;
+  std::string TypeName;  // the component class the field holds, for messages
+  // Stores component into the field of self; false (nothing stored) when the component is of another class.
+  std::function<bool(TObject* self, TComponent* component)> Assign;
+  std::function<void(TObject* self)> Clear;
 };
 
 struct TMethodInfo {
@@ -92,13 +113,17 @@ class TClassInfo {
   const TPropInfo* FindProperty(const std::string& name) const;
   const TEventInfo* FindEvent(const std::string& name) const;
   const TMethodInfo* FindMethod(const std::string& name) const;
+  const TFieldInfo* FindField(const std::string& name) const;
   std::vector<const TPropInfo*> Properties() const;  // parents first, each in published order
   std::vector<const TEventInfo*> Events() const;
   std::vector<const TMethodInfo*> Methods() const;
+  std::vector<const TFieldInfo*> Fields() const;
 
+  // Each raises EPropertyError when this class already publishes the name (a parent's entry may be replaced).
   void AddProperty(TPropInfo p);
   void AddEvent(TEventInfo e);
   void AddMethod(TMethodInfo m);
+  void AddField(TFieldInfo f);
 
  private:
   std::string FName;
@@ -107,24 +132,30 @@ class TClassInfo {
   std::vector<TPropInfo> FProps;
   std::vector<TEventInfo> FEvents;
   std::vector<TMethodInfo> FMethods;
+  std::vector<TFieldInfo> FFields;
+  friend struct TClassInfoAccess;
 };
 
-void RegisterClass(const TClassInfo& cls);  // idempotent; a second class under a taken name raises
-const TClassInfo* FindClass(const std::string& name);  // nullptr when not registered
-void RegisterRtlClasses();
+// The registry is process-wide and safe to use from any thread.
+void RegisterClass(const TClassInfo& cls);  // idempotent; a second class under a taken name raises Exception
+const TClassInfo* FindClass(const std::string& name);  // compared without case; nullptr when not registered
+void RegisterRtlClasses();  // TObject, TPersistent, TComponent, TStrings, TStringList
 
-// Name tables for enumerations and sets: the identifier each value is stored as.
+// Name tables for enumerations and sets: the identifier each value is stored as. For a set, each entry names one
+// member by its bit number: member m is the bit 1 << m of the mask (an enumeration 0, 1, 2 ... fits as it is).
 template <class E>
 using TEnumNames = std::initializer_list<std::pair<const char*, E>>;
 
-// The builder that TARVO_PUBLISH hands to a class's table. Getters and setters are member functions; the value
-// type follows the getter's result (integers, enumerations with a name table, bool, std::string, double).
+// The builder that TARVO_PUBLISH hands to a class's table. Getters and setters are member functions (or data
+// members, read and written directly); the value type follows the getter's result (integers, enumerations with a
+// name table, bool, std::string, double).
 template <class C>
 class TClassBuilder {
  public:
   explicit TClassBuilder(TClassInfo& info) : FInfo(info) {}
 
-  // Integer, Boolean, String and Float properties.
+  // Integer, Boolean, String and Float properties. Integers are range-checked against the getter's type; a Float
+  // property also takes an integer.
   template <class G, class S>
   TClassBuilder& Property(const char* name, G get, S set);
   template <class G>
@@ -134,7 +165,8 @@ class TClassBuilder {
   TClassBuilder& Enum(const char* name, G get, S set, TEnumNames<E> names);
   template <class E, class G>
   TClassBuilder& EnumReadOnly(const char* name, G get, TEnumNames<E> names);
-  // Sets stored as [a, b]: the value is an unsigned bit mask, names give the bit of each member.
+  // Sets stored as [a, b]: the getter and setter use an unsigned bit mask (or an enumeration over one); each
+  // name gives its member's bit number (see TEnumNames). A bit number the mask cannot hold raises EPropertyError.
   template <class T, class G, class S>
   TClassBuilder& Set(const char* name, G get, S set, TEnumNames<T> bits);
   // A nested object (Font, Glyph, Picture, Items ...): get returns the object whose table takes the nested names.
@@ -143,23 +175,32 @@ class TClassBuilder {
   TClassBuilder& Object(const char* name, G get);
   // A property with its own conversion (pictures named by path, colours ...).
   TClassBuilder& Custom(TPropInfo info);
-  // Events: a TEvent<...> data member, or a getter/setter pair.
-  template <class F>
-  TClassBuilder& Event(const char* name, std::function<F> C::*field);
-  // Forms: a published handler method.
-  template <class... Args>
-  TClassBuilder& Method(const char* name, void (C::*method)(Args...));
+  // Events: a TEvent<...> data member (of C or one of its parents), or a getter/setter pair.
+  template <class F, class Owner>
+  TClassBuilder& Event(const char* name, std::function<F> Owner::*field);
+  template <class G, class S>
+  TClassBuilder& Event(const char* name, G get, S set);
+  // Forms: a published handler method; it fits an event of type TEvent<Args...> exactly.
+  template <class Owner, class... Args>
+  TClassBuilder& Method(const char* name, void (Owner::*method)(Args...));
+  // Forms: a field that holds the component of that name (a pointer to a TComponent class).
+  template <class T, class Owner>
+  TClassBuilder& Field(const char* name, T* Owner::*field);
 
  private:
   TClassInfo& FInfo;
 };
 
-// Declares the class's table in its body (public section).
-#define TARVO_PUBLISHED(Class)                  \
-  static const TClassInfo& StaticClassInfo();   \
+// Declares the class's table in its body (public section); with or without a semicolon after it.
+#define TARVO_PUBLISHED(Class)                       \
+  static const TClassInfo& StaticClassInfo();        \
+  static void PublishTo(TClassBuilder<Class>& b);    \
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
-// Defines the table; the body that follows fills it through `b`. Creatable when Class(TComponent*) exists.
-#define TARVO_PUBLISH(Class, Parent) /* implemented in typinfo_impl.h */
+// Defines the table (in one source file); the body that follows fills it through `b`. The table is built once,
+// on first use, safely from any thread. The class is creatable by name when it is a component that is not
+// abstract and can be constructed from its owner (Class(TComponent*)).
+//   TARVO_PUBLISH(TWSocket, TCustomSyncWSocket) { b.Property(...); }
+// TARVO_PUBLISH itself is defined in typinfo_impl.h.
 
 #include "rtl/typinfo_impl.h"
