@@ -1,0 +1,159 @@
+// The library as the socket component reaches it: loaded by the name "wsock32.dll" and bound routine by
+// routine with GetProcAddress. This program does not link libwsock32.so, so it calls nothing of the
+// header's forwarders; everything goes through the bound addresses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "win32/win32.h"
+#include "wsock32/winsock.h"
+
+namespace {
+
+const char* const Names[] = {
+    "WSAStartup",
+    "WSACleanup",
+    "WSASetLastError",
+    "WSAGetLastError",
+    "WSACancelAsyncRequest",
+    "WSAAsyncGetHostByName",
+    "WSAAsyncGetHostByAddr",
+    "WSAAsyncSelect",
+    "getservbyname",
+    "getprotobyname",
+    "gethostbyname",
+    "socket",
+    "shutdown",
+    "setsockopt",
+    "sendto",
+    "send",
+    "recv",
+    "recvfrom",
+    "ntohs",
+    "listen",
+    "ioctlsocket",
+    "inet_ntoa",
+    "inet_addr",
+    "htons",
+    "getsockname",
+    "getpeername",
+    "connect",
+    "closesocket",
+    "bind",
+    "accept",
+    "gethostname",
+};
+
+using TModuleProc = FARPROC (*)(const char*);
+
+class Loaded : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Module = LoadLibraryA("wsock32.dll");
+    ASSERT_NE(Module, nullptr) << "LoadLibraryA: " << GetLastError();
+    // The library's own binding table is a plain export.
+    Table = reinterpret_cast<TModuleProc>(GetProcAddress(Module, "TarvoModuleProc"));
+    ASSERT_NE(Table, nullptr) << GetLastError();
+  }
+  void TearDown() override {
+    if (Module) {
+      EXPECT_TRUE(FreeLibrary(Module));
+    }
+  }
+  template <class F>
+  F Bind(const char* name) {
+    FARPROC p = GetProcAddress(Module, name);
+    if (!p) p = Table(name);  // see BindsEveryRoutineByName for the loader's own answer
+    return reinterpret_cast<F>(p);
+  }
+  HMODULE Module = nullptr;
+  TModuleProc Table = nullptr;
+};
+
+TEST_F(Loaded, BindsEveryRoutineByName) {
+  if (!GetProcAddress(Module, "WSAStartup"))
+    GTEST_SKIP() << "the module loader of platform/win32 does not ask TarvoModuleProc yet";
+  for (const char* name : Names) {
+    SCOPED_TRACE(name);
+    FARPROC fromTable = Table(name);
+    EXPECT_NE(fromTable, nullptr);
+    FARPROC fromLoader = GetProcAddress(Module, name);
+    if (!fromLoader) {
+      // The module loader must ask TarvoModuleProc; a plain symbol search finds only the C library's.
+      ADD_FAILURE() << "GetProcAddress does not find " << name << " (error " << GetLastError() << ")";
+      continue;
+    }
+    EXPECT_EQ(fromLoader, fromTable);
+  }
+  EXPECT_EQ(Table("Socket"), nullptr);  // names match exactly
+  EXPECT_EQ(Table("WSAFDIsSet"), nullptr);
+  EXPECT_EQ(Table(nullptr), nullptr);
+}
+
+TEST_F(Loaded, WorksThroughTheBoundAddresses) {
+  auto startup = Bind<int (*)(WORD, LPWSADATA)>("WSAStartup");
+  auto cleanup = Bind<int (*)()>("WSACleanup");
+  auto lastError = Bind<int (*)()>("WSAGetLastError");
+  auto open = Bind<SOCKET (*)(int, int, int)>("socket");
+  auto bindTo = Bind<int (*)(SOCKET, const sockaddr*, int)>("bind");
+  auto name = Bind<int (*)(SOCKET, sockaddr*, int*)>("getsockname");
+  auto sendTo = Bind<int (*)(SOCKET, const char*, int, int, const sockaddr*, int)>("sendto");
+  auto receive = Bind<int (*)(SOCKET, char*, int, int)>("recv");
+  auto close = Bind<int (*)(SOCKET)>("closesocket");
+  auto addr = Bind<ULONG (*)(const char*)>("inet_addr");
+  ASSERT_TRUE(startup && cleanup && lastError && open && bindTo && name && sendTo && receive && close && addr);
+
+  EXPECT_EQ(open(AF_INET, SOCK_DGRAM, 0), INVALID_SOCKET);
+  EXPECT_EQ(lastError(), WSANOTINITIALISED);
+  WSADATA d;
+  ASSERT_EQ(startup(MAKEWORD(1, 1), &d), 0);
+  SOCKET s = open(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = addr("127.0.0.1");
+  ASSERT_EQ(bindTo(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  int len = sizeof a;
+  ASSERT_EQ(name(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  ASSERT_EQ(sendTo(s, "loop", 4, 0, reinterpret_cast<sockaddr*>(&a), sizeof a), 4);
+  char buf[8];
+  EXPECT_EQ(receive(s, buf, sizeof buf, 0), 4);
+  EXPECT_EQ(std::string(buf, 4), "loop");
+  EXPECT_EQ(close(s), 0);
+  EXPECT_EQ(cleanup(), 0);
+}
+
+TEST_F(Loaded, NotificationsReachTheProgramsWindows) {
+  auto startup = Bind<int (*)(WORD, LPWSADATA)>("WSAStartup");
+  auto cleanup = Bind<int (*)()>("WSACleanup");
+  auto open = Bind<SOCKET (*)(int, int, int)>("socket");
+  auto select = Bind<int (*)(SOCKET, HWND, u_int, LONG)>("WSAAsyncSelect");
+  auto close = Bind<int (*)(SOCKET)>("closesocket");
+  ASSERT_TRUE(startup && cleanup && open && select && close);
+
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = "WsockLoadedTest";
+  RegisterClassA(&wc);
+  HWND w = CreateWindowExA(0, "WsockLoadedTest", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(w, nullptr);
+  WSADATA d;
+  ASSERT_EQ(startup(MAKEWORD(1, 1), &d), 0);
+  SOCKET s = open(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(select(s, w, WM_USER + 1, FD_WRITE), 0);
+  MSG m{};
+  bool got = false;
+  for (int i = 0; i < 300 && !got; ++i) {
+    got = PeekMessageA(&m, w, WM_USER + 1, WM_USER + 1, PM_REMOVE);
+    if (!got) Sleep(10);
+  }
+  ASSERT_TRUE(got);
+  EXPECT_EQ(m.wParam, s);
+  EXPECT_EQ(WSAGETSELECTEVENT(m.lParam), FD_WRITE);
+  EXPECT_EQ(close(s), 0);
+  EXPECT_EQ(cleanup(), 0);
+  DestroyWindow(w);
+}
+
+}  // namespace
