@@ -1,0 +1,476 @@
+// The socket object: construction and destruction, the hidden notification window and its procedure, the
+// dispatch of the component's messages, the select notifications, the event triggers, background exceptions,
+// error reporting, the message pump, and closing, aborting, flushing and pausing.
+#include "sockets/WSocket.h"
+
+#include <mutex>
+#include <unordered_set>
+
+namespace ws = WSocket;
+
+namespace {
+
+constexpr const char* kWindowClassName = "XSocketWindowClass";
+
+// A window's extra bytes hold a plain pointer, and C++ cannot ask an arbitrary pointer for its class: the window
+// procedure accepts a stored reference only when it names a socket object that is alive now.
+struct TLiveSockets {
+  std::mutex Lock;
+  std::unordered_set<const TCustomWSocket*> Objects;
+};
+
+TLiveSockets& LiveSockets() {
+  static TLiveSockets* live = new TLiveSockets;
+  return *live;
+}
+
+void AddLiveSocket(const TCustomWSocket* obj) {
+  TLiveSockets& l = LiveSockets();
+  std::lock_guard<std::mutex> guard(l.Lock);
+  l.Objects.insert(obj);
+}
+
+void RemoveLiveSocket(const TCustomWSocket* obj) {
+  TLiveSockets& l = LiveSockets();
+  std::lock_guard<std::mutex> guard(l.Lock);
+  l.Objects.erase(obj);
+}
+
+bool IsLiveSocket(const TCustomWSocket* obj) {
+  if (obj == nullptr) return false;
+  TLiveSockets& l = LiveSockets();
+  std::lock_guard<std::mutex> guard(l.Lock);
+  return l.Objects.count(obj) != 0;
+}
+
+// Two threads creating their first objects at once must not both try to register the class.
+std::mutex gWindowClassLock;
+WNDCLASSA gWindowClass{0, SocketWindowProc, 0, 4, nullptr, nullptr, nullptr, nullptr, nullptr, kWindowClassName};
+
+}  // namespace
+
+// ---- Notification window ---------------------------------------------------------------------------------------
+
+HWND AllocateSocketWindow(TCustomWSocket* Obj) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  {
+    std::lock_guard<std::mutex> guard(gWindowClassLock);
+    gWindowClass.hInstance = instance;
+    WNDCLASSA existing{};
+    if (GetClassInfoA(instance, kWindowClassName, &existing) == 0) {
+      if (RegisterClassA(&gWindowClass) == 0) return nullptr;
+    }
+  }
+  HWND window = CreateWindowExA(WS_EX_TOOLWINDOW, kWindowClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                instance, nullptr);
+  if (window != nullptr) SetWindowLongA(window, 0, reinterpret_cast<LONG_PTR>(Obj));
+  return window;
+}
+
+void ReleaseSocketWindow(HWND Window) {
+  DestroyWindow(Window);
+}
+
+LRESULT SocketWindowProc(HWND Window, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  auto* obj = reinterpret_cast<TCustomWSocket*>(GetWindowLongA(Window, 0));
+  if (!IsLiveSocket(obj)) return DefWindowProcA(Window, Msg, wParam, lParam);
+  TMessage msgRec{Msg, wParam, lParam, 0};
+  obj->WndProc(msgRec);
+  return msgRec.Result;
+}
+
+// ---- Construction and destruction ------------------------------------------------------------------------
+
+TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
+  AddLiveSocket(this);
+  NotifyWindow = AllocateSocketWindow(this);
+  SendBlockSize = DefaultBlockSize;
+  FDnsResultList = new TStringList;
+  ResetToDefaults();
+  ++InstanceCount;
+}
+
+TCustomWSocket::~TCustomWSocket() {
+  Destroying();
+  try {
+    CancelDnsLookup();
+  } catch (...) {
+  }
+  // A close that fails without an OnError handler must not stop the window, the queue and the list from being
+  // released.
+  try {
+    if (FState != wsClosed) Close();
+  } catch (...) {
+  }
+  if (--InstanceCount < 1) {
+    try {
+      UnloadWinsock();
+    } catch (...) {
+    }
+    InstanceCount = 0;
+  }
+  ClearSendQueue();
+  delete FDnsResultList;
+  FDnsResultList = nullptr;
+  RemoveLiveSocket(this);
+  if (NotifyWindow != nullptr) {
+    SetWindowLongA(NotifyWindow, 0, 0);
+    ReleaseSocketWindow(NotifyWindow);
+    NotifyWindow = nullptr;
+  }
+}
+
+void TCustomWSocket::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+}
+
+void TCustomWSocket::ResetToDefaults() {
+  SockAddr.sin_family = AF_INET;
+  AddressFamily = AF_INET;
+  PortAssigned = false;
+  AddrAssigned = false;
+  AddrResolved = false;
+  PortResolved = false;
+  ProtoResolved = false;
+  LocalPortResolved = false;
+  ProtoAssigned = true;
+  ProtoNum = IPPROTO_TCP;
+  FProto = "tcp";
+  SocketType = SOCK_STREAM;
+  FLocalPort = "0";
+  FLocalAddr = "0.0.0.0";
+  FLingerOnOff = wsLingerOn;
+  FLingerTimeout = 0;
+  SocketHandle = INVALID_SOCKET;
+  FState = wsClosed;
+  SendQueueEmpty = true;
+  FReadCount = 0;
+  Paused = false;
+  CloseNotified = false;
+  FFlushTimeout = 60;
+}
+
+// ---- Message dispatch --------------------------------------------------------------------------------------
+
+void TCustomWSocket::WndProc(TMessage& MsgRec) {
+  try {
+    switch (MsgRec.Msg) {
+      case WM_ASYNCSELECT:
+        HandleSelectMessage(MsgRec);
+        break;
+      case WM_ASYNCGETHOSTBYNAME:
+        HandleHostByNameMessage(MsgRec);
+        break;
+      case WM_ASYNCGETHOSTBYADDR:
+        HandleHostByAddrMessage(MsgRec);
+        break;
+      case WM_CLOSE_DELAYED:
+        HandleCloseDelayedMessage(MsgRec);
+        break;
+      case WM_WSOCKET_RELEASE:
+        // The object is gone once this returns: nothing of it may be touched afterwards.
+        MsgRec.Result = 0;
+        HandleReleaseMessage(MsgRec);
+        return;
+      case WM_TRIGGER_EXCEPTION:
+        throw ESocketException("Test exception in WSocket");
+      default:
+        MsgRec.Result = DefWindowProcA(NotifyWindow, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
+        return;
+    }
+    MsgRec.Result = 0;
+  } catch (Exception& E) {
+    MsgRec.Result = 0;
+    HandleBgException(E);
+  }
+}
+
+void TCustomWSocket::Dispatch(TMessage& Message) {
+  switch (Message.Msg) {
+    case WM_ASYNCSELECT:
+      HandleSelectMessage(Message);
+      break;
+    case WM_ASYNCGETHOSTBYNAME:
+      HandleHostByNameMessage(Message);
+      break;
+    case WM_ASYNCGETHOSTBYADDR:
+      HandleHostByAddrMessage(Message);
+      break;
+    case WM_CLOSE_DELAYED:
+      HandleCloseDelayedMessage(Message);
+      break;
+    case WM_WSOCKET_RELEASE:
+      HandleReleaseMessage(Message);
+      break;
+    default:
+      TComponent::Dispatch(Message);
+  }
+}
+
+void TCustomWSocket::HandleBgException(Exception& E) {
+  bool CanClose = true;
+  if (Assigned(OnBgException)) {
+    try {
+      OnBgException(this, E, CanClose);
+    } catch (...) {
+    }
+  }
+  if (CanClose) {
+    try {
+      Abort();
+    } catch (...) {
+    }
+  }
+}
+
+void TCustomWSocket::HandleSelectMessage(TMessage& Msg) {
+  if (Msg.WParam != SocketHandle || Paused) return;
+  WORD events = WSAGETSELECTEVENT(Msg.LParam);
+  WORD error = WSAGETSELECTERROR(Msg.LParam);
+  if ((events & FD_CONNECT) != 0) {
+    ChangeState(wsConnected);
+    TriggerSessionConnected(error);
+    if (error != 0 && FState != wsClosed) Close();
+  }
+  if ((events & FD_READ) != 0) ReceiveLoop(error);
+  if ((events & FD_WRITE) != 0) {
+    TryToSend();
+    if (SendQueueEmpty) TriggerDataSent(error);
+  }
+  if ((events & FD_ACCEPT) != 0) TriggerSessionAvailable(error);
+  if ((events & FD_CLOSE) != 0 && FState != wsConnecting) {
+    ReceiveLoop(0);
+    if (!CloseNotified) {
+      CloseNotified = true;
+      TriggerSessionClosed(error);
+    }
+    if (FState != wsClosed) Close();
+  }
+}
+
+void TCustomWSocket::HandleCloseDelayedMessage(TMessage& Msg) {
+  Close();
+}
+
+void TCustomWSocket::HandleReleaseMessage(TMessage& Msg) {
+  delete this;
+}
+
+// ---- State and triggers ------------------------------------------------------------------------------------
+
+void TCustomWSocket::ChangeState(TSocketState NewState) {
+  TSocketState oldState = FState.exchange(NewState);
+  TriggerChangeState(oldState, NewState);
+}
+
+bool TCustomWSocket::TriggerDataAvailable(WORD Error) {
+  if (!Assigned(OnDataAvailable)) return false;
+  OnDataAvailable(this, Error);
+  return true;
+}
+
+void TCustomWSocket::TriggerSessionAvailable(WORD Error) {
+  if (Assigned(OnSessionAvailable)) OnSessionAvailable(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionConnected(WORD Error) {
+  if (Assigned(OnSessionConnected)) OnSessionConnected(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionClosed(WORD Error) {
+  if (Assigned(OnSessionClosed)) OnSessionClosed(this, Error);
+}
+
+void TCustomWSocket::TriggerDataSent(WORD Error) {
+  if (Assigned(OnDataSent)) OnDataSent(this, Error);
+}
+
+void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
+  if (Assigned(OnChangeState)) OnChangeState(this, OldState, NewState);
+}
+
+void TCustomWSocket::TriggerDnsLookupDone(WORD Error) {
+  if (Assigned(OnDnsLookupDone)) OnDnsLookupDone(this, Error);
+}
+
+void TCustomWSocket::TriggerError() {
+  if (Assigned(OnError)) OnError(this);
+}
+
+void TCustomWSocket::TriggerSendData(std::int32_t BytesSent) {
+  if (Assigned(OnSendData)) OnSendData(this, BytesSent);
+}
+
+// ---- Error reporting ------------------------------------------------------------------------------------------
+
+void TCustomWSocket::RaiseException(const std::string& Msg) {
+  if (Assigned(OnError)) {
+    TriggerError();
+    return;
+  }
+  throw ESocketException(Msg);
+}
+
+void TCustomWSocket::RaiseExceptionFmt(const std::string& Fmt, std::initializer_list<TVarRec> Args) {
+  if (Assigned(OnError)) {
+    TriggerError();
+    return;
+  }
+  throw ESocketException(Fmt, Args);
+}
+
+void TCustomWSocket::RaiseSocketError(const std::string& SockFunc) {
+  std::int32_t code = ws::WSAGetLastError();
+  std::string message =
+      "Error " + std::to_string(code) + " in function " + SockFunc + "\r\n" + WSocketErrorText(code);
+  if (code == WSAECONNRESET || code == WSAENOTCONN) {
+    ws::closesocket(TakeSocketHandle());
+    ChangeState(wsClosed);
+  }
+  FLastError = code;
+  RaiseException(message);
+}
+
+// ---- Message pump -----------------------------------------------------------------------------------------------
+
+void TCustomWSocket::MessagePump() {
+  if (FMultiThreaded)
+    ProcessMessages();
+  else
+    ApplicationProcessMessages();
+}
+
+bool TCustomWSocket::ProcessOneMessage() {
+  MSG msg{};
+  if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) == 0) return false;
+  if (msg.message == WM_QUIT) {
+    PumpTerminated = true;
+  } else {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+void TCustomWSocket::ProcessMessages() {
+  while (ProcessOneMessage()) {
+  }
+}
+
+// ---- Closing, aborting, flushing, pausing ---------------------------------------------------------------------
+
+SOCKET TCustomWSocket::TakeSocketHandle() {
+  // Under the send guard: once the handle is taken, no send on it is in flight or can start.
+  std::lock_guard<std::mutex> guard(FSendGuard);
+  return SocketHandle.exchange(INVALID_SOCKET);
+}
+
+void TCustomWSocket::DoClose(bool Shut, WORD Error) {
+  if (SocketHandle == INVALID_SOCKET) {
+    if (FState != wsClosed) {
+      ChangeState(wsClosed);
+      ResetToDefaults();
+    }
+    return;
+  }
+  if (FState == wsClosed) return;
+  if (Shut) Shutdown(SD_SEND);
+  SOCKET handle = TakeSocketHandle();
+  while (ws::closesocket(handle) != 0) {
+    FLastError = ws::WSAGetLastError();
+    if (FLastError == WSAEWOULDBLOCK) {
+      MessagePump();
+      continue;
+    }
+    if (FLastError == WSANOTINITIALISED) break;
+    RaiseSocketError("Disconnect (closesocket)");
+    return;
+  }
+  ChangeState(wsClosed);
+  if (!IsDestroying() && !CloseNotified) {
+    CloseNotified = true;
+    TriggerSessionClosed(Error);
+  }
+  try {
+    ResetToDefaults();
+  } catch (...) {
+  }
+}
+
+void TCustomWSocket::Close() {
+  DoClose(true, 0);
+}
+
+void TCustomWSocket::CloseDelayed() {
+  PostMessageA(NotifyWindow, WM_CLOSE_DELAYED, 0, 0);
+}
+
+void TCustomWSocket::Release() {
+  PostMessageA(NotifyWindow, WM_WSOCKET_RELEASE, 0, 0);
+}
+
+void TCustomWSocket::Abort() {
+  CancelDnsLookup();
+  ClearSendQueue();
+  if (FState == wsConnected && ProtoNum == IPPROTO_TCP) {
+    FLingerOnOff = wsLingerOff;
+    ApplyLinger();
+  }
+  DoClose(false, 0);
+}
+
+void TCustomWSocket::Flush() {
+  while (SocketHandle != INVALID_SOCKET && !SendQueueEmpty) {
+    TryToSend();
+    MessagePump();
+  }
+}
+
+void TCustomWSocket::WaitForClose() {
+  while (SocketHandle != INVALID_SOCKET && FState != wsClosed) {
+    MessagePump();
+    ULONG count = 0;
+    if (ws::ioctlsocket(SocketHandle, FIONREAD, &count) == SOCKET_ERROR) break;
+    if (count > 0) TriggerDataAvailable(0);
+    char probe = 0;
+    if (DoRecv(&probe, 0, 0) < 1) {
+      FLastError = ws::WSAGetLastError();
+      if (FLastError != WSAEWOULDBLOCK) break;
+    }
+    MessagePump();
+  }
+}
+
+void TCustomWSocket::Shutdown(int How) {
+  if (SocketHandle != INVALID_SOCKET) ws::shutdown(SocketHandle, How);
+}
+
+void TCustomWSocket::Pause() {
+  Paused = true;
+  ws::WSAAsyncSelect(SocketHandle, NotifyWindow, 0, 0);
+}
+
+void TCustomWSocket::Resume() {
+  Paused = false;
+  ws::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_ASYNCSELECT, SelectMask);
+}
+
+void TCustomWSocket::ClearSendQueue() {
+  std::lock_guard<std::mutex> guard(FSendGuard);
+  for (TBuffer* block : SendQueue) delete block;
+  SendQueue.clear();
+}
+
+bool TCustomWSocket::TimevalIsSet(wsock32::timeval& tv) {
+  return tv.tv_sec != 0 || tv.tv_usec != 0;
+}
+
+void TCustomWSocket::TimevalClear(wsock32::timeval& tv) {
+  tv.tv_sec = 0;
+  tv.tv_usec = 0;
+}
+
+bool TCustomWSocket::TimevalCompare(wsock32::timeval& tv, wsock32::timeval& uv, bool Equal) {
+  bool same = tv.tv_sec == uv.tv_sec && tv.tv_usec == uv.tv_usec;
+  return Equal ? same : !same;
+}
