@@ -54,7 +54,10 @@ using HMODULE = HINSTANCE;
 using HCURSOR = HICON;
 using HANDLE = void*;
 
-using FARPROC = LONG_PTR (*)();
+// An entry point of unknown type, cast by the caller to the real one. void(*)() rather than the original's
+// INT_PTR(*)(), because it is the one function pointer type that GCC's -Wcast-function-type (in -Wextra)
+// lets a caller cast to any other.
+using FARPROC = void (*)();
 
 struct POINT {
   LONG x;
