@@ -1,0 +1,280 @@
+// The V4L2 capture driver through libv4l2: libv4l2 turns whatever the camera gives (MJPEG, YUYV and the other
+// YUV layouts) into BGR24 at the camera size nearest to the format set; TFrameConverter then crops and scales
+// that to the format, with its depth and row order. Memory-mapped streaming with a few buffers; the camera
+// runs at its own rate and the requested interval caps what is delivered.
+#include <fcntl.h>
+#include <libv4l2.h>
+#include <linux/videodev2.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "driver.h"
+#include "frame_convert.h"
+
+namespace {
+
+constexpr unsigned KBufferCount = 4;
+constexpr int64_t KJitterNs = 3000000;  // a frame this close to its slot counts as on time
+
+std::string ErrorText(int error) {
+  switch (error) {
+    case EBUSY: return "the device is busy (another program is using it)";
+    case EACCES:
+    case EPERM: return "permission denied (the user needs access to the device, usually the group video)";
+    case ENOENT: return "no such device";
+    case ENODEV:
+    case ENXIO: return "the device is gone";
+    default: return std::strerror(error);
+  }
+}
+
+int Ioctl(int fd, unsigned long request, void* arg) {
+  int r;
+  do r = v4l2_ioctl(fd, request, arg);
+  while (r < 0 && errno == EINTR);
+  return r;
+}
+
+class TV4l2Driver final : public TCaptureDriver {
+ public:
+  explicit TV4l2Driver(std::string path) : FPath(std::move(path)) {}
+  ~TV4l2Driver() override {
+    StopStreaming();
+    if (FFd >= 0) v4l2_close(FFd);
+  }
+
+  bool Open(const TVideoFormat& format, std::string& why) {
+    // The device is opened and asked first without libv4l2, which would report a failure in its own words.
+    int fd = ::open(FPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      why = FPath + ": cannot open: " + ErrorText(errno);
+      return false;
+    }
+    v4l2_capability cap{};
+    if (::ioctl(fd, VIDIOC_QUERYCAP, &cap) < 0) {
+      why = FPath + ": not a V4L2 device (" + ErrorText(errno) + ")";
+      ::close(fd);
+      return false;
+    }
+    FFd = v4l2_fd_open(fd, 0);
+    if (FFd < 0) {
+      why = FPath + ": cannot open: " + ErrorText(errno);
+      ::close(fd);
+      return false;
+    }
+    uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) {
+      why = FPath + ": not a video capture device with streaming";
+      return false;
+    }
+    FCard = reinterpret_cast<const char*>(cap.card);
+    return SetFormat(format, why);
+  }
+
+  std::string Location() const override { return FPath; }
+  std::string Description() const override { return FCard + " (" + FPath + ")"; }
+
+  std::vector<std::string> Inputs() const override {
+    std::vector<std::string> inputs;
+    for (uint32_t i = 0;; ++i) {
+      v4l2_input in{};
+      in.index = i;
+      if (Ioctl(FFd, VIDIOC_ENUMINPUT, &in) < 0) break;
+      inputs.emplace_back(reinterpret_cast<const char*>(in.name));
+    }
+    if (inputs.empty()) inputs.emplace_back("Camera");
+    return inputs;
+  }
+
+  int Input() const override {
+    int index = 0;
+    if (Ioctl(FFd, VIDIOC_G_INPUT, &index) < 0) return 0;
+    return index;
+  }
+
+  bool SetInput(int index, std::string& why) override {
+    if (index == Input()) return true;
+    StopStreaming();
+    int i = index;
+    bool ok = Ioctl(FFd, VIDIOC_S_INPUT, &i) == 0;
+    if (!ok) why = FPath + ": cannot select input " + std::to_string(index) + ": " + ErrorText(errno);
+    std::string again;
+    if (!StartStreaming(again)) {
+      why = again;
+      return false;
+    }
+    return ok;
+  }
+
+  bool SetFormat(const TVideoFormat& format, std::string& why) override {
+    StopStreaming();
+    v4l2_format f{};
+    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    f.fmt.pix.width = static_cast<uint32_t>(format.Width);
+    f.fmt.pix.height = static_cast<uint32_t>(format.Height);
+    f.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
+    f.fmt.pix.field = V4L2_FIELD_ANY;
+    if (Ioctl(FFd, VIDIOC_S_FMT, &f) < 0) {
+      why = FPath + ": cannot set the picture format: " + ErrorText(errno);
+      return false;
+    }
+    if (f.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 || f.fmt.pix.width == 0 || f.fmt.pix.height == 0) {
+      why = FPath + ": the camera offers no picture format that can be converted";
+      return false;
+    }
+    FCameraWidth = static_cast<int>(f.fmt.pix.width);
+    FCameraHeight = static_cast<int>(f.fmt.pix.height);
+    FCameraStride = f.fmt.pix.bytesperline ? f.fmt.pix.bytesperline : f.fmt.pix.width * 3;
+    FFormat = format;
+    return StartStreaming(why);
+  }
+
+  TVideoFormat Format() const override { return FFormat; }
+
+  TWaitResult WaitFrame(uint8_t* frame, uint32_t intervalUs, int wakeFd, std::string& why) override {
+    if (!FStreaming) {
+      why = FPath + ": not streaming";
+      return TWaitResult::Failed;
+    }
+    for (;;) {
+      pollfd p[2] = {{FFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+      int n = ::poll(p, wakeFd >= 0 ? 2 : 1, -1);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        why = FPath + ": " + ErrorText(errno);
+        return TWaitResult::Failed;
+      }
+      if (wakeFd >= 0 && (p[1].revents & POLLIN)) return TWaitResult::Woken;
+      if (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+        why = FPath + ": the device stopped delivering pictures";
+        return TWaitResult::Failed;
+      }
+      if (!(p[0].revents & POLLIN)) continue;
+      v4l2_buffer b{};
+      b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+      b.memory = V4L2_MEMORY_MMAP;
+      if (Ioctl(FFd, VIDIOC_DQBUF, &b) < 0) {
+        if (errno == EAGAIN || errno == EIO) continue;  // nothing yet, or one damaged picture
+        why = FPath + ": " + ErrorText(errno);
+        return TWaitResult::Failed;
+      }
+      const int64_t now = MonotonicNs();
+      bool take = now + KJitterNs >= FClock.NextDue(intervalUs) && b.index < FBuffers.size() &&
+                  !(b.flags & V4L2_BUF_FLAG_ERROR) &&
+                  b.bytesused >= FCameraStride * static_cast<uint32_t>(FCameraHeight);
+      if (take) {
+        FConverter.Convert(static_cast<const uint8_t*>(FBuffers[b.index].Start), FCameraWidth, FCameraHeight,
+                           static_cast<ptrdiff_t>(FCameraStride), frame, FFormat);
+        FClock.Taken(now, intervalUs);
+      }
+      if (Ioctl(FFd, VIDIOC_QBUF, &b) < 0) {
+        why = FPath + ": " + ErrorText(errno);
+        return TWaitResult::Failed;
+      }
+      if (take) return TWaitResult::Frame;
+    }
+  }
+
+  void Restart() override {
+    FClock.Restart();
+    // Pictures queued while nobody read are old: hand their buffers back.
+    for (;;) {
+      v4l2_buffer b{};
+      b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+      b.memory = V4L2_MEMORY_MMAP;
+      if (Ioctl(FFd, VIDIOC_DQBUF, &b) < 0) break;
+      Ioctl(FFd, VIDIOC_QBUF, &b);
+    }
+  }
+
+ private:
+  struct TBuffer {
+    void* Start = MAP_FAILED;
+    size_t Length = 0;
+  };
+
+  bool StartStreaming(std::string& why) {
+    v4l2_requestbuffers req{};
+    req.count = KBufferCount;
+    req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    req.memory = V4L2_MEMORY_MMAP;
+    if (Ioctl(FFd, VIDIOC_REQBUFS, &req) < 0 || req.count == 0) {
+      why = FPath + ": cannot get capture buffers: " + ErrorText(req.count == 0 ? ENOMEM : errno);
+      return false;
+    }
+    FBuffers.assign(req.count, TBuffer{});
+    for (uint32_t i = 0; i < req.count; ++i) {
+      v4l2_buffer b{};
+      b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+      b.memory = V4L2_MEMORY_MMAP;
+      b.index = i;
+      if (Ioctl(FFd, VIDIOC_QUERYBUF, &b) < 0) {
+        why = FPath + ": cannot get capture buffers: " + ErrorText(errno);
+        StopStreaming();
+        return false;
+      }
+      FBuffers[i].Length = b.length;
+      FBuffers[i].Start = v4l2_mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, FFd, b.m.offset);
+      if (FBuffers[i].Start == MAP_FAILED || Ioctl(FFd, VIDIOC_QBUF, &b) < 0) {
+        why = FPath + ": cannot map capture buffers: " + ErrorText(errno);
+        StopStreaming();
+        return false;
+      }
+    }
+    v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (Ioctl(FFd, VIDIOC_STREAMON, &type) < 0) {
+      why = FPath + ": cannot start streaming: " + ErrorText(errno);
+      StopStreaming();
+      return false;
+    }
+    FStreaming = true;
+    FClock.Restart();
+    return true;
+  }
+
+  void StopStreaming() {
+    if (FFd < 0) return;
+    if (FStreaming) {
+      v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+      Ioctl(FFd, VIDIOC_STREAMOFF, &type);
+      FStreaming = false;
+    }
+    for (auto& b : FBuffers)
+      if (b.Start != MAP_FAILED) v4l2_munmap(b.Start, b.Length);
+    if (!FBuffers.empty()) {
+      FBuffers.clear();
+      v4l2_requestbuffers req{};
+      req.count = 0;
+      req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+      req.memory = V4L2_MEMORY_MMAP;
+      Ioctl(FFd, VIDIOC_REQBUFS, &req);
+    }
+  }
+
+  std::string FPath;
+  std::string FCard;
+  int FFd = -1;
+  bool FStreaming = false;
+  TVideoFormat FFormat;
+  int FCameraWidth = 0;
+  int FCameraHeight = 0;
+  uint32_t FCameraStride = 0;
+  std::vector<TBuffer> FBuffers;
+  TFrameClock FClock;
+  TFrameConverter FConverter;
+};
+
+}  // namespace
+
+std::unique_ptr<TCaptureDriver> OpenV4l2Driver(const std::string& path, const TVideoFormat& format,
+                                               std::string& why) {
+  auto driver = std::make_unique<TV4l2Driver>(path);
+  if (!driver->Open(format, why)) return nullptr;
+  return driver;
+}

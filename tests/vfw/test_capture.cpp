@@ -1,0 +1,249 @@
+// Capture windows on the test-pattern driver, through the cap* operations the programs send.
+#include <gtest/gtest.h>
+
+#include "capture_testutil.h"
+#include "driver.h"
+
+using namespace vfwtest;
+
+TEST(DriverTable, ComesFromTheEnvironmentInOrder) {
+  {
+    TEnv drivers("TARVO_CAPTURE_DRIVERS", " pattern, /dev/nowhere ,,pattern ");
+    std::vector<TDriverEntry> table = DriverTable();
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_TRUE(table[0].IsPattern());
+    EXPECT_EQ(table[1].Location, "/dev/nowhere");
+    EXPECT_TRUE(table[2].IsPattern());
+  }
+  {
+    TEnv drivers("TARVO_CAPTURE_DRIVERS", "pattern,pattern,pattern,pattern,pattern,pattern,pattern,pattern,"
+                                          "pattern,pattern,pattern,pattern");
+    EXPECT_EQ(DriverTable().size(), 10u);  // drivers 0-9
+  }
+  TEnv unset("TARVO_CAPTURE_DRIVERS", nullptr);
+  std::vector<TDriverEntry> table = DriverTable();
+  std::vector<std::string> devices = V4l2CaptureDevices();
+  ASSERT_EQ(table.size(), std::min<size_t>(devices.size(), 10));
+  for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(table[i].Location, devices[i]);
+}
+
+TEST(CaptureWindow, IsAChildOfTheParentAndHarmlessWithoutADriver) {
+  TPatternCapture capture("/dev/nowhere");
+  ASSERT_NE(capture.Window, nullptr);
+  EXPECT_EQ(GetParent(capture.Window), capture.Parent);
+  EXPECT_EQ(capCreateCaptureWindowA("capture", WS_CHILD, 0, 0, 10, 10,
+                                    reinterpret_cast<HWND>(uintptr_t{0xBAD0}), 0),
+            nullptr);
+
+  // A window starts with no prompt, no audio, no time limit and no abort key.
+  CAPTUREPARMS parms{};
+  ASSERT_TRUE(capCaptureGetSetup(capture.Window, &parms, sizeof parms));
+  EXPECT_FALSE(parms.fMakeUserHitOKToCapture);
+  EXPECT_FALSE(parms.fCaptureAudio);
+  EXPECT_FALSE(parms.fLimitEnabled);
+  EXPECT_EQ(parms.vKeyAbort, 0u);
+  EXPECT_GT(parms.dwRequestMicroSecPerFrame, 0u);
+
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(capDriverConnect(capture.Window, 0));
+  EXPECT_FALSE(capDriverConnect(capture.Window, 7));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("capture driver 0: cannot connect: /dev/nowhere: cannot open: no such device"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("capture driver 7: cannot connect: no capture driver 7"), std::string::npos) << err;
+
+  BITMAPINFO format = Record(BI_RGB);
+  EXPECT_TRUE(capSetCallbackOnVideoStream(capture.Window, &TRecorder::Callback));
+  EXPECT_TRUE(capCaptureSetSetup(capture.Window, &parms, sizeof parms));
+  EXPECT_FALSE(capDriverDisconnect(capture.Window));
+  EXPECT_FALSE(capSetVideoFormat(capture.Window, &format, sizeof format));
+  EXPECT_FALSE(capOverlay(capture.Window, TRUE));
+  EXPECT_FALSE(capDlgVideoFormat(capture.Window));
+  EXPECT_FALSE(capDlgVideoSource(capture.Window));
+  EXPECT_FALSE(capDlgVideoDisplay(capture.Window));
+  EXPECT_FALSE(capCaptureSequenceNoFile(capture.Window));
+  EXPECT_FALSE(capCaptureStop(capture.Window));
+  // A wrong record is refused and changes nothing.
+  EXPECT_FALSE(capCaptureSetSetup(capture.Window, &parms, 40));
+  CAPTUREPARMS zero = parms;
+  zero.dwRequestMicroSecPerFrame = 0;
+  EXPECT_FALSE(capCaptureSetSetup(capture.Window, &zero, sizeof zero));
+}
+
+TEST(CaptureWindow, PatternStreamsAtTheRequestedIntervalOnItsOwnThread) {
+  TRecording rec;
+  TPatternCapture capture;
+  ASSERT_TRUE(capture.SetUp(40000));
+  ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));  // returns at once: frames follow on the driver's thread
+  EXPECT_LE(rec->Calls, 1);
+  SleepMs(4000);  // this thread pumps no messages meanwhile: the driver does not wait for it
+  ASSERT_TRUE(capCaptureStop(capture.Window));
+  int calls = rec->Calls;
+  EXPECT_GE(calls, 90);
+  EXPECT_LE(calls, 110);
+
+  std::lock_guard<std::mutex> lock(rec->Lock);
+  ASSERT_EQ(rec->Seqs.size(), static_cast<size_t>(calls)) << "every frame carries its stamp";
+  for (size_t i = 1; i < rec->Seqs.size(); ++i) {
+    EXPECT_GT(rec->Seqs[i], rec->Seqs[i - 1]);
+    EXPECT_GE(rec->Ms[i], rec->Ms[i - 1]);
+    EXPECT_GE(rec->Times[i], rec->Times[i - 1]);
+  }
+  // The stamps' capture times keep the rhythm: no drift over the run.
+  double span = rec->Ms.back() - rec->Ms.front();
+  EXPECT_NEAR(span / (calls - 1), 40.0, 4.0);
+  for (auto size : rec->Sizes) EXPECT_EQ(size, KImage);
+  for (auto& id : rec->Threads) {
+    EXPECT_NE(id, std::this_thread::get_id());
+    EXPECT_EQ(id, rec->Threads.front());
+  }
+  EXPECT_EQ(rec->LastWindow, capture.Window);
+}
+
+TEST(CaptureWindow, NoCallbackRunsOrFollowsAfterStop) {
+  TRecording rec;
+  TPatternCapture capture;
+  ASSERT_TRUE(capture.SetUp(10000));
+  rec->SleepMs = 15;  // stop is likely to meet a callback in progress
+  for (int round = 0; round < 5; ++round) {
+    rec->Stopped = false;
+    ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
+    EXPECT_FALSE(capCaptureSequenceNoFile(capture.Window));  // already streaming
+    SleepMs(60 + 7 * round);
+    ASSERT_TRUE(capCaptureStop(capture.Window));
+    EXPECT_FALSE(rec->Inside);
+    rec->Stopped = true;
+    SleepMs(80);
+    EXPECT_EQ(rec->CallsAfterStop, 0);
+    EXPECT_TRUE(capCaptureStop(capture.Window));  // repeated: harmless
+  }
+  EXPECT_GT(rec->Calls, 5);
+}
+
+TEST(CaptureWindow, DisconnectAndDestroyStopLikeStop) {
+  TRecording rec;
+  {
+    TPatternCapture capture;
+    ASSERT_TRUE(capture.SetUp(10000));
+    ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
+    SleepMs(50);
+    EXPECT_TRUE(capDriverDisconnect(capture.Window));
+    rec->Stopped = true;
+    SleepMs(60);
+    EXPECT_EQ(rec->CallsAfterStop, 0);
+    EXPECT_FALSE(capCaptureSequenceNoFile(capture.Window));
+  }
+  rec->Stopped = false;
+  {
+    TPatternCapture capture;
+    ASSERT_TRUE(capture.SetUp(10000));
+    ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
+    SleepMs(50);
+    EXPECT_TRUE(DestroyWindow(capture.Window));
+    rec->Stopped = true;
+    SleepMs(60);
+    EXPECT_EQ(rec->CallsAfterStop, 0);
+    EXPECT_FALSE(IsWindow(capture.Window));
+  }
+  EXPECT_GT(rec->Calls, 2);
+}
+
+TEST(CaptureWindow, FormatsTheProgramSets) {
+  TRecording rec;
+  TPatternCapture capture;
+  ASSERT_TRUE(capture.SetUp(10000));
+  BITMAPINFO small = Record(BI_RGB, 176, 144);
+  small.bmiHeader.biBitCount = 32;
+  ASSERT_TRUE(capSetVideoFormat(capture.Window, &small, sizeof small));
+  ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
+  BITMAPINFO other = Record(BI_RGB);
+  EXPECT_FALSE(capSetVideoFormat(capture.Window, &other, sizeof other));  // not while streaming
+  SleepMs(60);
+  ASSERT_TRUE(capCaptureStop(capture.Window));
+  {
+    std::lock_guard<std::mutex> lock(rec->Lock);
+    ASSERT_FALSE(rec->Sizes.empty());
+    for (auto size : rec->Sizes) EXPECT_EQ(size, 176u * 144u * 4u);
+  }
+
+  // Top-down 24-bit: the top row comes first in memory.
+  BITMAPINFO topDown = Record(BI_RGB, 352, -288);
+  ASSERT_TRUE(capSetVideoFormat(capture.Window, &topDown, sizeof topDown));
+  ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
+  SleepMs(40);
+  ASSERT_TRUE(capCaptureStop(capture.Window));
+  {
+    std::lock_guard<std::mutex> lock(rec->Lock);
+    std::vector<uint8_t> flipped(KImage);
+    for (int y = 0; y < KHeight; ++y)
+      std::memcpy(&flipped[y * KWidth * 3], &rec->LastFrame[(KHeight - 1 - y) * KWidth * 3], KWidth * 3);
+    uint32_t seq, ms;
+    EXPECT_TRUE(DecodeStamp(flipped.data(), KWidth, KHeight, seq, ms));
+  }
+
+  struct TCase {
+    const char* What;
+    BITMAPINFO Format;
+    UINT Size;
+  };
+  auto with = [](auto change) {
+    BITMAPINFO bi = Record(BI_RGB);
+    change(bi.bmiHeader);
+    return bi;
+  };
+  std::vector<TCase> refused = {
+      {"8-bit", with([](auto& h) { h.biBitCount = 8; }), 44},
+      {"compressed", with([](auto& h) { h.biCompression = KDivx; }), 44},
+      {"too small", with([](auto& h) { h.biWidth = 8; }), 44},
+      {"no height", with([](auto& h) { h.biHeight = 0; }), 44},
+      {"short record", Record(BI_RGB), 20},
+  };
+  for (auto& c : refused) EXPECT_FALSE(capSetVideoFormat(capture.Window, &c.Format, c.Size)) << c.What;
+}
+
+TEST(CaptureWindow, ConnectingAgainKeepsCallbackFormatParametersAndOverlay) {
+  TRecording rec;
+  TPatternCapture capture;
+  ASSERT_TRUE(capture.SetUp(20000));
+  BITMAPINFO format = Record(BI_RGB, 320, 240);
+  ASSERT_TRUE(capSetVideoFormat(capture.Window, &format, sizeof format));
+  ASSERT_TRUE(capOverlay(capture.Window, TRUE));
+  ASSERT_TRUE(capDriverDisconnect(capture.Window));
+  ASSERT_TRUE(capDriverConnect(capture.Window, 0));
+  EXPECT_TRUE(capDriverConnect(capture.Window, 0));  // already connected
+  CAPTUREPARMS parms{};
+  ASSERT_TRUE(capCaptureGetSetup(capture.Window, &parms, sizeof parms));
+  EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 20000u);
+  EXPECT_TRUE(parms.fYield);
+  ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
+  SleepMs(100);
+  ASSERT_TRUE(capCaptureStop(capture.Window));
+  std::lock_guard<std::mutex> lock(rec->Lock);
+  ASSERT_FALSE(rec->Sizes.empty());
+  EXPECT_EQ(rec->Sizes.back(), 320u * 240u * 3u);
+}
+
+TEST(CaptureWindow, DialogsAnswerAtOnceUnattended) {
+  TEnv unattended("TARVO_UNATTENDED", "1");
+  TPatternCapture capture;
+  ASSERT_TRUE(capture.SetUp());
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(capDlgVideoSource(capture.Window));
+  EXPECT_TRUE(capDlgVideoFormat(capture.Window));
+  EXPECT_TRUE(capDlgVideoDisplay(capture.Window));
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Dialog [Video Source]: device 0: Test pattern (built in), input Moving test pattern -> OK"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Dialog [Video Format]: 352 x 288, 24 bits, bottom-up -> OK"), std::string::npos) << err;
+  EXPECT_NE(err.find("Dialog [Video Display]: live picture hidden -> OK"), std::string::npos) << err;
+
+  // Without the unattended rule and without an application object, a dialog cannot appear and says so.
+  TEnv attended("TARVO_UNATTENDED", nullptr);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(capDlgVideoFormat(capture.Window));
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Dialog [Video Format]: not shown"), std::string::npos) << err;
+}
+

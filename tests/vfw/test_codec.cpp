@@ -1,0 +1,433 @@
+// The compression manager and the DIVX codec, through the calls the programs make.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "divx.h"
+#include "vfw/stamp.h"
+#include "vfw_testutil.h"
+
+using namespace vfwtest;
+
+TEST(CompressionManager, UnknownHandlerAndNullHandleFailHarmlessly) {
+  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, mmioFOURCC('X', 'V', 'I', 'D'), ICMODE_FASTCOMPRESS), nullptr);
+  EXPECT_EQ(ICOpen(mmioFOURCC('a', 'u', 'd', 'c'), KDivx, ICMODE_FASTCOMPRESS), nullptr);
+  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, KDivx, 0), nullptr);
+
+  HIC closed = OpenDivx();
+  ASSERT_NE(closed, nullptr);
+  EXPECT_EQ(ICClose(closed), ICERR_OK);
+  EXPECT_EQ(ICClose(closed), ICERR_BADHANDLE);
+
+  for (HIC hic : {static_cast<HIC>(nullptr), closed, reinterpret_cast<HIC>(uintptr_t{0xDEAD0000})}) {
+    BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+    std::vector<uint8_t> picture = Pattern(1), buffer(KBuffer, 0xAB);
+    EXPECT_FALSE(ICQueryConfigure(hic));
+    EXPECT_NE(ICConfigure(hic, nullptr), ICERR_OK);
+    EXPECT_NE(ICCompressBegin(hic, &in, &out), ICERR_OK);
+    EXPECT_NE(ICDecompressBegin(hic, &out, &in), ICERR_OK);
+    EXPECT_NE(ICCompressEnd(hic), ICERR_OK);
+    EXPECT_NE(ICDecompressEnd(hic), ICERR_OK);
+    EXPECT_NE(ICCompress(hic, ICCOMPRESS_KEYFRAME, &out.bmiHeader, buffer.data(), &in.bmiHeader, picture.data(),
+                         nullptr, nullptr, 1, 0, 0, nullptr, nullptr),
+              static_cast<DWORD>(ICERR_OK));
+    EXPECT_EQ(out.bmiHeader.biSizeImage, 0u);  // the size the sender would send
+    EXPECT_NE(Decode(hic, picture.data(), buffer.data()), static_cast<DWORD>(ICERR_OK));
+    EXPECT_EQ(buffer, std::vector<uint8_t>(KBuffer, 0xAB));
+    EXPECT_EQ(ICSendMessage(hic, ICM_COMPRESS_BEGIN, 0, 0), ICERR_BADHANDLE);
+  }
+}
+
+TEST(CompressionManager, EndWithoutBeginRepeatedBeginAndNoBegin) {
+  HIC hic = OpenDivx();
+  EXPECT_EQ(ICCompressEnd(hic), ICERR_OK);
+  EXPECT_EQ(ICDecompressEnd(hic), ICERR_OK);
+
+  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  std::vector<uint8_t> picture = Pattern(1), buffer(KBuffer);
+  // Compressing before any begin fails, and says so in the size.
+  EXPECT_NE(ICCompress(hic, 0, &out.bmiHeader, buffer.data(), &in.bmiHeader, picture.data(), nullptr, nullptr, 1,
+                       0, 0, nullptr, nullptr),
+            static_cast<DWORD>(ICERR_OK));
+  EXPECT_EQ(out.bmiHeader.biSizeImage, 0u);
+
+  // A repeated begin starts a new stream: its first frame is a key frame that a fresh decoder reads.
+  EXPECT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
+  EXPECT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
+  DWORD flags = 0;
+  EXPECT_EQ(ICCompress(hic, 0, &out.bmiHeader, buffer.data(), &in.bmiHeader, picture.data(), nullptr, &flags, 7, 0,
+                       0, nullptr, nullptr),
+            static_cast<DWORD>(ICERR_OK));
+  EXPECT_EQ(flags, AVIIF_KEYFRAME);
+  HIC decoder = OpenDecoder();
+  std::vector<uint8_t> decoded(KBuffer);
+  EXPECT_EQ(Decode(decoder, buffer.data(), decoded.data()), static_cast<DWORD>(ICERR_OK));
+  ICClose(decoder);
+  ICClose(hic);
+}
+
+TEST(CompressionManager, BeginRefusesFormatsItCannotHandle) {
+  HIC hic = OpenDivx();
+  BITMAPINFO rgb = Record(BI_RGB), divx = Record(KDivx);
+  EXPECT_EQ(ICCompressBegin(hic, &rgb, &divx), ICERR_OK);
+  EXPECT_EQ(ICDecompressBegin(hic, &divx, &rgb), ICERR_OK);
+
+  struct TCase {
+    const char* What;
+    BITMAPINFO In, Out;
+  };
+  auto with = [](BITMAPINFO bi, auto change) {
+    change(bi.bmiHeader);
+    return bi;
+  };
+  std::vector<TCase> compress = {
+      {"16-bit input", with(rgb, [](auto& h) { h.biBitCount = 16; }), divx},
+      {"compressed input", divx, divx},
+      {"uncompressed output", rgb, rgb},
+      {"other output code", rgb, with(divx, [](auto& h) { h.biCompression = mmioFOURCC('M', 'J', 'P', 'G'); })},
+      {"sizes differ", rgb, with(divx, [](auto& h) { h.biWidth = 320; })},
+      {"odd width", with(rgb, [](auto& h) { h.biWidth = 351; }), with(divx, [](auto& h) { h.biWidth = 351; })},
+      {"no height", with(rgb, [](auto& h) { h.biHeight = 0; }), with(divx, [](auto& h) { h.biHeight = 0; })},
+      {"two planes", with(rgb, [](auto& h) { h.biPlanes = 2; }), divx},
+      {"short record", with(rgb, [](auto& h) { h.biSize = 12; }), divx},
+  };
+  for (auto& c : compress) EXPECT_EQ(ICCompressBegin(hic, &c.In, &c.Out), ICERR_BADFORMAT) << c.What;
+  EXPECT_EQ(ICCompressBegin(hic, &rgb, static_cast<BITMAPINFO*>(nullptr)), ICERR_BADFORMAT);
+
+  std::vector<TCase> decompress = {
+      {"uncompressed input", rgb, rgb},
+      {"compressed output", divx, divx},
+      {"32-bit output", divx, with(rgb, [](auto& h) { h.biBitCount = 32; })},
+      {"sizes differ", divx, with(rgb, [](auto& h) { h.biHeight = 240; })},
+  };
+  for (auto& c : decompress) EXPECT_EQ(ICDecompressBegin(hic, &c.In, &c.Out), ICERR_BADFORMAT) << c.What;
+
+  // A handle opened only to decompress does not compress.
+  HIC decoder = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_DECOMPRESS);
+  EXPECT_EQ(ICCompressBegin(decoder, &rgb, &divx), ICERR_UNSUPPORTED);
+  EXPECT_EQ(ICDecompressBegin(decoder, &divx, &rgb), ICERR_OK);
+  ICClose(decoder);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, RoundTripKeepsPictureAndStamp) {
+  HIC hic = OpenDivx();
+  std::vector<TFrame> frames = CompressPattern(hic, 60, KeyEvery125);
+  HIC decoder = OpenDecoder();
+  std::vector<uint8_t> decoded(KBuffer);
+  double worst = 99;
+  for (uint32_t n = 1; n <= frames.size(); ++n) {
+    ASSERT_EQ(Decode(decoder, InBuffer(frames[n - 1].Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK));
+    std::vector<uint8_t> original = Pattern(n, n * 40);
+    worst = std::min(worst, Psnr(original.data(), decoded.data(), KImage));
+    uint32_t seq = 0, ms = 0;
+    ASSERT_TRUE(DecodeStamp(decoded.data(), KWidth, KHeight, seq, ms)) << "frame " << n;
+    EXPECT_EQ(seq, n);
+    EXPECT_EQ(ms, n * 40);
+  }
+  EXPECT_GE(worst, 30.0);
+  ICClose(decoder);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, KeyFramesExactlyWhereAskedAndEachCarriesTheHeaders) {
+  HIC hic = OpenDivx();
+  // The frame numbers wrap past 2^32 - 1, as the programs' counts do: they are not time stamps.
+  std::vector<TFrame> frames = CompressPattern(hic, 260, KeyEvery125, 0xFFFFFF00u);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    uint32_t n = 0xFFFFFF00u + static_cast<uint32_t>(i);
+    bool asked = i == 0 || KeyEvery125(n);
+    EXPECT_EQ(frames[i].Key, asked) << "frame " << i;
+    // A key frame opens with the sequence header (0x1B0), a frame between them with its picture (0x1B6).
+    ASSERT_GE(frames[i].Bytes.size(), 4u);
+    EXPECT_EQ(frames[i].Bytes[3], asked ? 0xB0 : 0xB6) << "frame " << i;
+  }
+  // Each key frame alone starts a decoder.
+  for (size_t i = 0; i < frames.size(); ++i) {
+    if (!frames[i].Key) continue;
+    HIC decoder = OpenDecoder();
+    std::vector<uint8_t> decoded(KBuffer);
+    EXPECT_EQ(Decode(decoder, InBuffer(frames[i].Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK))
+        << "key frame " << i;
+    ICClose(decoder);
+  }
+  ICClose(hic);
+}
+
+TEST(DivxCodec, DecoderBegunMidStreamShowsPicturesFromTheNextKeyFrame) {
+  HIC hic = OpenDivx();
+  std::vector<TFrame> frames = CompressPattern(hic, 140, KeyEvery125);
+  HIC decoder = OpenDecoder();
+  std::vector<uint8_t> decoded(KBuffer, 0x55);
+  for (uint32_t n = 10; n <= 140; ++n) {
+    DWORD result = Decode(decoder, InBuffer(frames[n - 1].Bytes).data(), decoded.data());
+    if (n < 126) {
+      EXPECT_NE(result, static_cast<DWORD>(ICERR_OK)) << "frame " << n;
+      EXPECT_EQ(decoded, std::vector<uint8_t>(KBuffer, 0x55)) << "frame " << n;
+    } else {
+      ASSERT_EQ(result, static_cast<DWORD>(ICERR_OK)) << "frame " << n;
+      uint32_t seq = 0, ms = 0;
+      ASSERT_TRUE(DecodeStamp(decoded.data(), KWidth, KHeight, seq, ms));
+      EXPECT_EQ(seq, n);
+    }
+  }
+  ICClose(decoder);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, StaleBytesBehindTheFrameGiveTheSamePicture) {
+  HIC hic = OpenDivx();
+  std::vector<TFrame> frames = CompressPattern(hic, 130, KeyEvery125);
+  HIC clean = OpenDecoder(), stale = OpenDecoder();
+  // The receiver's buffer: each frame is written over the start of what older frames left there.
+  std::vector<uint8_t> shared(KBuffer);
+  std::mt19937 random(7);
+  for (auto& b : shared) b = static_cast<uint8_t>(random());
+  std::vector<uint8_t> a(KBuffer), b(KBuffer);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    std::memcpy(shared.data(), frames[i].Bytes.data(), frames[i].Bytes.size());
+    ASSERT_EQ(Decode(clean, InBuffer(frames[i].Bytes).data(), a.data()), static_cast<DWORD>(ICERR_OK));
+    ASSERT_EQ(Decode(stale, shared.data(), b.data()), static_cast<DWORD>(ICERR_OK)) << "frame " << i;
+    ASSERT_EQ(a, b) << "frame " << i;
+  }
+  // Two frames one after the other: the first picture is decoded, and nothing past biSizeImage is read.
+  HIC two = OpenDecoder();
+  std::vector<uint8_t> both = frames[0].Bytes;
+  both.insert(both.end(), frames[1].Bytes.begin(), frames[1].Bytes.end());
+  std::vector<uint8_t> exact(both.begin(), both.end());  // the allocation ends at the data: ASan checks reads
+  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  in.bmiHeader.biSizeImage = static_cast<DWORD>(exact.size());
+  HIC first = OpenDecoder();
+  ASSERT_EQ(Decode(first, InBuffer(frames[0].Bytes).data(), a.data()), static_cast<DWORD>(ICERR_OK));
+  ASSERT_EQ(ICDecompress(two, 0, &in.bmiHeader, exact.data(), &out.bmiHeader, b.data()),
+            static_cast<DWORD>(ICERR_OK));
+  EXPECT_EQ(a, b);
+  ICClose(first);
+  ICClose(two);
+  ICClose(clean);
+  ICClose(stale);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, DamagedAndTruncatedFramesDecodeToAnErrorAndLeaveTheOutput) {
+  HIC hic = OpenDivx();
+  std::vector<TFrame> frames = CompressPattern(hic, 12, KeyEvery125);
+  std::vector<TFrame> older = CompressPattern(hic, 1, KeyEvery125, 400);
+  struct TCase {
+    const char* What;
+    size_t Frame;
+    std::vector<uint8_t> Bytes;
+  };
+  auto damaged = [&](size_t i, size_t at, size_t n) {
+    std::vector<uint8_t> b = frames[i].Bytes;
+    for (size_t k = at; k < at + n && k < b.size(); ++k) b[k] ^= 0x5A;
+    return b;
+  };
+  auto truncated = [&](size_t i, size_t keep, const std::vector<uint8_t>* behind) {
+    std::vector<uint8_t> b(frames[i].Bytes.begin(), frames[i].Bytes.begin() + keep);
+    if (behind && behind->size() > keep) b.insert(b.end(), behind->begin() + keep, behind->end());
+    return b;
+  };
+  std::vector<TCase> cases = {
+      {"key frame damaged inside", 0, damaged(0, frames[0].Bytes.size() / 2, 32)},
+      {"frame damaged inside", 5, damaged(5, frames[5].Bytes.size() / 3, 32)},
+      {"frame cut in half", 5, truncated(5, frames[5].Bytes.size() / 2, nullptr)},
+      {"key frame cut in half, an older frame behind", 0,
+       truncated(0, frames[0].Bytes.size() / 2, &older[0].Bytes)},
+      {"frame start damaged", 5, damaged(5, 0, 3)},
+      {"headers only", 0, truncated(0, 24, nullptr)},
+  };
+  for (auto& c : cases) {
+    HIC decoder = OpenDecoder();
+    std::vector<uint8_t> picture(KBuffer, 0x33);
+    for (size_t i = 0; i < c.Frame; ++i)
+      ASSERT_EQ(Decode(decoder, InBuffer(frames[i].Bytes).data(), picture.data()), static_cast<DWORD>(ICERR_OK));
+    std::vector<uint8_t> before = picture;
+    EXPECT_NE(Decode(decoder, InBuffer(c.Bytes).data(), picture.data()), static_cast<DWORD>(ICERR_OK)) << c.What;
+    EXPECT_EQ(picture, before) << c.What;
+    ICClose(decoder);
+  }
+
+  // Garbage of every kind, read from an allocation that ends where biSizeImage says.
+  HIC decoder = OpenDecoder();
+  std::mt19937 random(11);
+  std::vector<uint8_t> picture(KBuffer);
+  for (int round = 0; round < 300; ++round) {
+    std::vector<uint8_t> junk(1 + random() % 4000);
+    for (auto& b : junk) b = static_cast<uint8_t>(random());
+    if (round % 2 == 0) std::memcpy(junk.data(), frames[round % 12].Bytes.data(), std::min<size_t>(junk.size(), 40));
+    BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+    in.bmiHeader.biSizeImage = static_cast<DWORD>(junk.size());
+    ICDecompress(decoder, 0, &in.bmiHeader, junk.data(), &out.bmiHeader, picture.data());
+  }
+  // A record without a size cannot tell how much may be read.
+  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  in.bmiHeader.biSizeImage = 0;
+  EXPECT_EQ(ICDecompress(decoder, 0, &in.bmiHeader, frames[0].Bytes.data(), &out.bmiHeader, picture.data()),
+            static_cast<DWORD>(ICERR_BADSIZE));
+  ICClose(decoder);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, ConcatenatedFramesAreOrdinaryMpeg4ForAnIndependentDecoder) {
+  if (std::system("command -v ffprobe >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
+  HIC hic = OpenDivx();
+  std::vector<TFrame> frames = CompressPattern(hic, 150, KeyEvery125);
+  ICClose(hic);
+  char path[] = "/tmp/vfw_stream_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  for (auto& f : frames) ASSERT_EQ(write(fd, f.Bytes.data(), f.Bytes.size()), static_cast<ssize_t>(f.Bytes.size()));
+  close(fd);
+  std::string command = std::string("ffprobe -v error -f m4v -count_frames -select_streams v:0 -show_entries "
+                                    "stream=nb_read_frames,codec_name,width,height -of default=nw=1 ") +
+                        path;
+  FILE* p = popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string output;
+  char line[256];
+  while (fgets(line, sizeof line, p)) output += line;
+  EXPECT_EQ(pclose(p), 0) << output;
+  unlink(path);
+  EXPECT_NE(output.find("codec_name=mpeg4"), std::string::npos) << output;
+  EXPECT_NE(output.find("width=352"), std::string::npos) << output;
+  EXPECT_NE(output.find("height=288"), std::string::npos) << output;
+  EXPECT_NE(output.find("nb_read_frames=150"), std::string::npos) << output;
+}
+
+TEST(DivxCodec, DecompressionAfterEndStillWorks) {
+  HIC hic = OpenDivx();
+  std::vector<TFrame> frames = CompressPattern(hic, 20, KeyEvery125);
+  ICCompressEnd(hic);
+  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  ASSERT_EQ(ICDecompressBegin(hic, &in, &out), ICERR_OK);
+  std::vector<uint8_t> first(KBuffer), second(KBuffer);
+  for (auto& f : frames) ASSERT_EQ(Decode(hic, InBuffer(f.Bytes).data(), first.data()), static_cast<DWORD>(ICERR_OK));
+  ICDecompressEnd(hic);
+  // The second playback decodes without a new begin.
+  for (auto& f : frames) ASSERT_EQ(Decode(hic, InBuffer(f.Bytes).data(), second.data()), static_cast<DWORD>(ICERR_OK));
+  EXPECT_EQ(first, second);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, QualityAndBitRateCeilingShapeTheSize) {
+  TSettingsGuard guard;
+  // A busy picture: the pattern with fresh noise in every frame, as a dim camera gives.
+  auto averageSize = [](auto setup) {
+    HIC hic = OpenDivx();
+    setup();
+    BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+    EXPECT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
+    std::vector<uint8_t> buffer(KBuffer);
+    std::mt19937 random(3);
+    size_t total = 0;
+    for (uint32_t n = 1; n <= 40; ++n) {
+      std::vector<uint8_t> picture = Pattern(n);
+      for (size_t i = 0; i < KImage; ++i) picture[i] = static_cast<uint8_t>(picture[i] / 2 + random() % 64);
+      EXPECT_EQ(ICCompress(hic, n == 1 ? ICCOMPRESS_KEYFRAME : 0, &out.bmiHeader, buffer.data(), &in.bmiHeader,
+                           picture.data(), nullptr, nullptr, static_cast<LONG>(n), 0, 0, nullptr, nullptr),
+                static_cast<DWORD>(ICERR_OK));
+      if (n > 10) total += out.bmiHeader.biSizeImage;
+    }
+    ICClose(hic);
+    return total / 30;
+  };
+  size_t fine = averageSize([] { TDivxSettings::SetCurrent({0, 100}); });
+  size_t coarse = averageSize([] { TDivxSettings::SetCurrent({0, 10}); });
+  size_t capped = averageSize([] { TDivxSettings::SetCurrent({1000, 100}); });
+  EXPECT_LT(coarse, fine / 2);
+  EXPECT_LT(capped, fine / 2);
+  // 1000 kbit/s at 25 frames per second is 5000 bytes a frame; the ceiling keeps close to it.
+  EXPECT_LT(capped, 7000u);
+
+  // The per-frame quality argument overrides the configured one.
+  TDivxSettings::SetCurrent({0, 50});
+  HIC hic = OpenDivx();
+  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  ICCompressBegin(hic, &in, &out);
+  std::vector<uint8_t> picture = Pattern(3), buffer(KBuffer);
+  ICCompress(hic, ICCOMPRESS_KEYFRAME, &out.bmiHeader, buffer.data(), &in.bmiHeader, picture.data(), nullptr,
+             nullptr, 1, 0, 10000, nullptr, nullptr);
+  DWORD best = out.bmiHeader.biSizeImage;
+  ICCompress(hic, ICCOMPRESS_KEYFRAME, &out.bmiHeader, buffer.data(), &in.bmiHeader, picture.data(), nullptr,
+             nullptr, 2, 0, 100, nullptr, nullptr);
+  EXPECT_LT(out.bmiHeader.biSizeImage * 2, best);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, NewSettingsTakeEffectBetweenFramesWithAKeyFrame) {
+  TSettingsGuard guard;
+  HIC hic = OpenDivx(), decoder = OpenDecoder();
+  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  ASSERT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
+  std::vector<uint8_t> buffer(KBuffer), decoded(KBuffer);
+  for (uint32_t n = 1; n <= 10; ++n) {
+    if (n == 6) TDivxSettings::SetCurrent({1000, 40});
+    std::vector<uint8_t> picture = Pattern(n);
+    DWORD flags = 0;
+    ASSERT_EQ(ICCompress(hic, n == 1 ? ICCOMPRESS_KEYFRAME : 0, &out.bmiHeader, buffer.data(), &in.bmiHeader,
+                         picture.data(), nullptr, &flags, static_cast<LONG>(n), 0, 0, nullptr, nullptr),
+              static_cast<DWORD>(ICERR_OK));
+    EXPECT_EQ(flags == AVIIF_KEYFRAME, n == 1 || n == 6) << "frame " << n;
+    ASSERT_EQ(Decode(decoder, InBuffer(std::vector<uint8_t>(buffer.begin(), buffer.begin() + out.bmiHeader.biSizeImage))
+                                  .data(),
+                     decoded.data()),
+              static_cast<DWORD>(ICERR_OK))
+        << "frame " << n;
+  }
+  ICClose(decoder);
+  ICClose(hic);
+}
+
+TEST(DivxCodec, ConfigureDialogWithoutApplicationSaysWhy) {
+  TEnv attended("TARVO_UNATTENDED", nullptr);
+  HIC hic = OpenDivx();
+  EXPECT_TRUE(ICQueryConfigure(hic));
+  testing::internal::CaptureStderr();
+  EXPECT_NE(ICConfigure(hic, nullptr), ICERR_OK);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("no GUI application"), std::string::npos) << err;
+  ICClose(hic);
+}
+
+TEST(DivxCodec, AFrameLargerThanTheUncompressedPictureIsRefused) {
+  // Noise at the finest quality in an 8 x 8 picture codes, with the stream headers, to more than its 192 bytes.
+  TSettingsGuard guard;
+  TDivxSettings::SetCurrent({0, 100});
+  HIC hic = OpenDivx(), decoder = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_DECOMPRESS);
+  BITMAPINFO in = Record(BI_RGB, 8, 8), out = Record(KDivx, 8, 8);
+  ASSERT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
+  ASSERT_EQ(ICDecompressBegin(decoder, &out, &in), ICERR_OK);
+  std::mt19937 random(1);
+  std::vector<uint8_t> noise(192), flat(192, 128);
+  for (auto& b : noise) b = static_cast<uint8_t>(random());
+  std::vector<uint8_t> output(192, 0xCC);  // exactly width x height x 3: ASan sees any byte past it
+  DWORD flags = 0;
+  EXPECT_EQ(ICCompress(hic, ICCOMPRESS_KEYFRAME, &out.bmiHeader, output.data(), &in.bmiHeader, noise.data(),
+                       nullptr, &flags, 1, 0, 0, nullptr, nullptr),
+            static_cast<DWORD>(ICERR_BADSIZE));
+  EXPECT_EQ(out.bmiHeader.biSizeImage, 0u);
+  EXPECT_EQ(output, std::vector<uint8_t>(192, 0xCC));
+  // The refused picture was never sent, so the next frame must not refer to it: a key frame, unasked.
+  ASSERT_EQ(ICCompress(hic, 0, &out.bmiHeader, output.data(), &in.bmiHeader, flat.data(), nullptr, &flags, 2, 0,
+                       0, nullptr, nullptr),
+            static_cast<DWORD>(ICERR_OK));
+  EXPECT_EQ(flags, AVIIF_KEYFRAME);
+  std::vector<uint8_t> picture(192);
+  BITMAPINFO compressed = out;
+  EXPECT_EQ(ICDecompress(decoder, 0, &compressed.bmiHeader, output.data(), &in.bmiHeader, picture.data()),
+            static_cast<DWORD>(ICERR_OK));
+
+  // Records that differ from the ones begun are refused the same way.
+  BITMAPINFO other = Record(BI_RGB, 16, 8);
+  EXPECT_EQ(ICCompress(hic, 0, &out.bmiHeader, output.data(), &other.bmiHeader, flat.data(), nullptr, &flags, 3, 0,
+                       0, nullptr, nullptr),
+            static_cast<DWORD>(ICERR_BADFORMAT));
+  EXPECT_EQ(out.bmiHeader.biSizeImage, 0u);
+  ICClose(decoder);
+  ICClose(hic);
+}
