@@ -1,0 +1,96 @@
+// Inside the toolkit: the GUI-thread hand-off, colour conversion, surfaces behind device contexts, and the widget
+// base that reports clicks to its control. Not installed; Qt is visible here and only here.
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "gui/controls.h"
+#include "gui/graphics.h"
+#include "win32/bitmap.h"
+
+namespace tarvo_gui {
+
+// True on the thread that called Application->Initialize (or, before that, the thread Qt runs on).
+bool IsGuiThread();
+// Runs fn on the GUI thread when its loop next gets to it; from any thread, never waits. Dropped without Qt.
+void PostToGui(std::function<void()> fn);
+
+QColor ToQColor(TColor color);
+TColor FromQColor(const QColor& color);
+
+// What SetDIBitsToDevice painted into a form, paint box or child window, kept until painted over or cleared.
+// Painting threads and the GUI thread meet under Lock; Widget is set and cleared on the GUI thread only.
+struct TSurface {
+  std::mutex Lock;
+  QImage Image;               // ARGB32 premultiplied; alpha 0 where nothing is painted
+  QWidget* Widget = nullptr;  // asked to repaint after each paint; null once the widget is gone
+  HWND Window = nullptr;      // the platform window it belongs to (0 for paint boxes)
+  std::string Name;           // what the paint log calls it
+  QRect Dirty;                // painted since the last repaint request was served
+  bool UpdatePosted = false;
+};
+
+std::shared_ptr<TSurface> NewSurface(QWidget* widget, int width, int height);
+void ResizeSurface(TSurface& surface, int width, int height);  // keeps what was painted, top-left anchored
+void DrawSurface(QPainter& painter, TSurface& surface);        // in the widget's paintEvent
+void DetachSurface(TSurface& surface);                         // the widget is going: no more repaints
+void SetSurfaceName(TSurface& surface, const std::string& name);
+void ClearSurfaceImage(TSurface& surface);
+
+// Device contexts: a handle per GetDC or canvas, valid until released; the surface lives as long as a DC does.
+HDC NewDC(std::shared_ptr<TSurface> surface);
+void FreeDC(HDC dc);
+
+// The platform windows that have a surface and a widget: forms' Handles and child surface windows.
+void RegisterWindow(HWND hwnd, QWidget* widget, std::shared_ptr<TSurface> surface);
+void UnregisterWindow(HWND hwnd);
+QWidget* WindowWidget(HWND hwnd);  // GUI thread; nullptr for a window without a widget
+std::shared_ptr<TSurface> WindowSurface(HWND hwnd);
+
+// The form a widget lies on, for message-box owners.
+QWidget* TopWidgetOf(HWND hwnd);
+
+// The link from a control's widget back to its control; cleared before the control goes, so a late event
+// finds nothing to call.
+struct TOwnerLink {
+  explicit TOwnerLink(TControl* owner) : Owner(owner) {}
+  virtual ~TOwnerLink() = default;
+  TControl* Owner;
+};
+
+// A widget that tells its control about complete left clicks.
+template <class W>
+class TControlWidget : public W, public TOwnerLink {
+ public:
+  template <class... A>
+  explicit TControlWidget(TControl* owner, A&&... args) : W(std::forward<A>(args)...), TOwnerLink(owner) {}
+
+ protected:
+  void mousePressEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::LeftButton) FPressed = true;
+    W::mousePressEvent(e);
+  }
+  void mouseReleaseEvent(QMouseEvent* e) override {
+    W::mouseReleaseEvent(e);
+    bool click = FPressed && e->button() == Qt::LeftButton && this->rect().contains(e->position().toPoint());
+    FPressed = false;
+    if (click && Owner != nullptr) Owner->WidgetClicked();
+  }
+
+ private:
+  bool FPressed = false;
+};
+
+// Draws a Windows-style bevel line pair (light top/left, dark bottom/right for raised; the reverse for lowered).
+void DrawBevel(QPainter& painter, QRect rect, bool raised, int width);
+
+}  // namespace tarvo_gui

@@ -1,0 +1,402 @@
+// Surfaces, device contexts and SetDIBitsToDevice (gdi.h), the paint log (paintlog.h), GetPixel (surface.h),
+// and the table of platform windows that own a widget and a surface.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <map>
+#include <unordered_map>
+
+#include "gui/gdi.h"
+#include "gui/paintlog.h"
+#include "gui/surface.h"
+#include "gui_p.h"
+#include "win32/kernel.h"
+#include "win32/user.h"
+
+namespace tarvo_gui {
+
+bool IsGuiThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void PostToGui(std::function<void()> fn) {
+  if (QCoreApplication* app = QCoreApplication::instance())
+    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+}
+
+namespace {
+
+// Asks the surface's widget to repaint what was painted: directly on the GUI thread, otherwise by one posted
+// request per surface at a time, which takes every paint made until it runs.
+void RequestRepaint(const std::shared_ptr<TSurface>& surface, const QRect& rect) {
+  if (IsGuiThread()) {
+    QWidget* widget;
+    {
+      std::lock_guard<std::mutex> guard(surface->Lock);
+      widget = surface->Widget;
+    }
+    if (widget != nullptr) widget->update(rect);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(surface->Lock);
+    if (surface->Widget == nullptr) return;
+    surface->Dirty = surface->Dirty.united(rect);
+    if (surface->UpdatePosted) return;
+    surface->UpdatePosted = true;
+  }
+  std::weak_ptr<TSurface> weak = surface;
+  PostToGui([weak] {
+    std::shared_ptr<TSurface> s = weak.lock();
+    if (!s) return;
+    QWidget* widget;
+    QRect dirty;
+    {
+      std::lock_guard<std::mutex> guard(s->Lock);
+      widget = s->Widget;
+      dirty = s->Dirty;
+      s->Dirty = QRect();
+      s->UpdatePosted = false;
+    }
+    if (widget != nullptr) widget->update(dirty);
+  });
+}
+
+std::mutex gDCLock;
+std::unordered_map<std::uintptr_t, std::shared_ptr<TSurface>> gDCs;
+std::uintptr_t gNextDC = 0x10000;
+
+std::shared_ptr<TSurface> FindDC(HDC dc) {
+  std::lock_guard<std::mutex> guard(gDCLock);
+  auto it = gDCs.find(reinterpret_cast<std::uintptr_t>(dc));
+  return it == gDCs.end() ? nullptr : it->second;
+}
+
+struct TWindowEntry {
+  QWidget* Widget = nullptr;
+  std::shared_ptr<TSurface> Surface;
+  WNDPROC Previous = nullptr;  // the window's own procedure, for child surface windows
+};
+std::mutex gWindowLock;
+std::map<HWND, TWindowEntry> gWindows;
+
+// The paint log: opened once, on first use, when TARVO_PAINT_LOG is set.
+std::atomic<TPaintStampDecoder> gStampDecoder{nullptr};
+int PaintLogFd() {
+  static const int fd = [] {
+    const char* path = std::getenv("TARVO_PAINT_LOG");
+    if (path == nullptr || *path == '\0') return -1;
+    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  }();
+  return fd;
+}
+
+void WritePaintLog(const std::string& surface, const BITMAPINFO* info, const void* bits, UINT startScan,
+                   UINT lines) {
+  int fd = PaintLogFd();
+  if (fd < 0) return;
+  std::string stamp;
+  if (TPaintStampDecoder decoder = gStampDecoder.load()) stamp = decoder(info, bits, startScan, lines);
+  std::string line = std::to_string(GetTickCount64()) + " " + (surface.empty() ? std::string("?") : surface) +
+                     " " + (stamp.empty() ? std::string("-") : stamp) + "\n";
+  // One write per line: O_APPEND keeps lines of several writers whole.
+  ssize_t ignored = ::write(fd, line.data(), line.size());
+  (void)ignored;
+}
+
+// Child surface windows: the window's own procedure sees every message first; when the window dies its widget
+// and surface go too.
+LRESULT SurfaceWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  WNDPROC previous = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(gWindowLock);
+    auto it = gWindows.find(hwnd);
+    if (it != gWindows.end()) previous = it->second.Previous;
+  }
+  LRESULT result = previous != nullptr ? previous(hwnd, msg, wParam, lParam) : DefWindowProcA(hwnd, msg, wParam, lParam);
+  if (msg == WM_NCDESTROY) {
+    QWidget* widget = WindowWidget(hwnd);
+    UnregisterWindow(hwnd);
+    delete widget;
+  }
+  return result;
+}
+
+// The widget of a child surface window: shows the surface over its parent, lets clicks through.
+class TSurfaceWindowWidget : public QWidget {
+ public:
+  explicit TSurfaceWindowWidget(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+  }
+  ~TSurfaceWindowWidget() override {
+    if (Surface) DetachSurface(*Surface);
+    std::lock_guard<std::mutex> guard(gWindowLock);
+    for (auto& [hwnd, entry] : gWindows)
+      if (entry.Widget == this) entry.Widget = nullptr;
+  }
+  std::shared_ptr<TSurface> Surface;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    if (Surface) DrawSurface(painter, *Surface);
+  }
+  void resizeEvent(QResizeEvent*) override {
+    if (Surface) ResizeSurface(*Surface, width(), height());
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<TSurface> NewSurface(QWidget* widget, int width, int height) {
+  auto surface = std::make_shared<TSurface>();
+  surface->Widget = widget;
+  surface->Image = QImage(std::max(width, 1), std::max(height, 1), QImage::Format_ARGB32_Premultiplied);
+  surface->Image.fill(Qt::transparent);
+  return surface;
+}
+
+void ResizeSurface(TSurface& surface, int width, int height) {
+  width = std::max(width, 1);
+  height = std::max(height, 1);
+  std::lock_guard<std::mutex> guard(surface.Lock);
+  if (surface.Image.width() == width && surface.Image.height() == height) return;
+  QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawImage(0, 0, surface.Image);
+  painter.end();
+  surface.Image = std::move(image);
+}
+
+void DrawSurface(QPainter& painter, TSurface& surface) {
+  std::lock_guard<std::mutex> guard(surface.Lock);
+  painter.drawImage(0, 0, surface.Image);
+}
+
+void DetachSurface(TSurface& surface) {
+  std::lock_guard<std::mutex> guard(surface.Lock);
+  surface.Widget = nullptr;
+}
+
+void SetSurfaceName(TSurface& surface, const std::string& name) {
+  std::lock_guard<std::mutex> guard(surface.Lock);
+  surface.Name = name;
+}
+
+void ClearSurfaceImage(TSurface& surface) {
+  std::lock_guard<std::mutex> guard(surface.Lock);
+  surface.Image.fill(Qt::transparent);
+}
+
+HDC NewDC(std::shared_ptr<TSurface> surface) {
+  std::lock_guard<std::mutex> guard(gDCLock);
+  std::uintptr_t id = gNextDC;
+  gNextDC += 0x10;
+  gDCs.emplace(id, std::move(surface));
+  return reinterpret_cast<HDC>(id);
+}
+
+void FreeDC(HDC dc) {
+  std::lock_guard<std::mutex> guard(gDCLock);
+  gDCs.erase(reinterpret_cast<std::uintptr_t>(dc));
+}
+
+void RegisterWindow(HWND hwnd, QWidget* widget, std::shared_ptr<TSurface> surface) {
+  std::lock_guard<std::mutex> guard(gWindowLock);
+  TWindowEntry& entry = gWindows[hwnd];
+  entry.Widget = widget;
+  entry.Surface = std::move(surface);
+  if (entry.Surface) {
+    std::lock_guard<std::mutex> surfaceGuard(entry.Surface->Lock);
+    entry.Surface->Window = hwnd;
+  }
+}
+
+void UnregisterWindow(HWND hwnd) {
+  std::shared_ptr<TSurface> surface;
+  {
+    std::lock_guard<std::mutex> guard(gWindowLock);
+    auto it = gWindows.find(hwnd);
+    if (it == gWindows.end()) return;
+    surface = std::move(it->second.Surface);
+    gWindows.erase(it);
+  }
+  if (surface) DetachSurface(*surface);
+}
+
+QWidget* WindowWidget(HWND hwnd) {
+  std::lock_guard<std::mutex> guard(gWindowLock);
+  auto it = gWindows.find(hwnd);
+  return it == gWindows.end() ? nullptr : it->second.Widget;
+}
+
+std::shared_ptr<TSurface> WindowSurface(HWND hwnd) {
+  std::lock_guard<std::mutex> guard(gWindowLock);
+  auto it = gWindows.find(hwnd);
+  return it == gWindows.end() ? nullptr : it->second.Surface;
+}
+
+QWidget* TopWidgetOf(HWND hwnd) {
+  for (int depth = 0; hwnd != nullptr && depth < 64; ++depth) {
+    if (QWidget* widget = WindowWidget(hwnd)) return widget->window();
+    hwnd = GetParent(hwnd);
+  }
+  return nullptr;
+}
+
+void DrawBevel(QPainter& painter, QRect rect, bool raised, int width) {
+  const QColor light = ToQColor(clBtnHighlight);
+  const QColor dark = ToQColor(clBtnShadow);
+  for (int i = 0; i < width && rect.width() > 1 && rect.height() > 1; ++i) {
+    painter.setPen(raised ? light : dark);
+    painter.drawLine(rect.left(), rect.top(), rect.right(), rect.top());
+    painter.drawLine(rect.left(), rect.top(), rect.left(), rect.bottom());
+    painter.setPen(raised ? dark : light);
+    painter.drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
+    painter.drawLine(rect.right(), rect.top(), rect.right(), rect.bottom());
+    rect.adjust(1, 1, -1, -1);
+  }
+}
+
+}  // namespace tarvo_gui
+
+using namespace tarvo_gui;
+
+HWND CreateSurfaceWindow(LPCSTR className, DWORD style, int x, int y, int width, int height, HWND parent,
+                         LPVOID param) {
+  QWidget* parentWidget = IsGuiThread() ? WindowWidget(parent) : nullptr;
+  if (parentWidget == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  HWND hwnd = CreateWindowExA(0, className, "", style, x, y, width, height, parent, nullptr, nullptr, param);
+  if (hwnd == nullptr) return nullptr;
+  auto* widget = new TSurfaceWindowWidget(parentWidget);
+  widget->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
+  widget->Surface = NewSurface(widget, width, height);
+  std::string parentName;
+  if (std::shared_ptr<TSurface> parentSurface = WindowSurface(parent)) {
+    std::lock_guard<std::mutex> guard(parentSurface->Lock);
+    parentName = parentSurface->Name;
+  }
+  SetSurfaceName(*widget->Surface, parentName + "." + (className != nullptr ? className : ""));
+  RegisterWindow(hwnd, widget, widget->Surface);
+  LONG_PTR previous = SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&SurfaceWindowProc));
+  {
+    std::lock_guard<std::mutex> guard(gWindowLock);
+    gWindows[hwnd].Previous = reinterpret_cast<WNDPROC>(previous);
+  }
+  widget->raise();
+  widget->setVisible((style & WS_VISIBLE) != 0);
+  return hwnd;
+}
+
+void ClearSurface(HWND hwnd) {
+  std::shared_ptr<TSurface> surface = WindowSurface(hwnd);
+  if (!surface) return;
+  QRect all;
+  {
+    std::lock_guard<std::mutex> guard(surface->Lock);
+    surface->Image.fill(Qt::transparent);
+    all = surface->Image.rect();
+  }
+  RequestRepaint(surface, all);
+}
+
+HDC GetDC(HWND hwnd) {
+  std::shared_ptr<TSurface> surface = WindowSurface(hwnd);
+  if (!surface) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  return NewDC(std::move(surface));
+}
+
+int ReleaseDC(HWND, HDC dc) {
+  std::lock_guard<std::mutex> guard(gDCLock);
+  return gDCs.erase(reinterpret_cast<std::uintptr_t>(dc)) > 0 ? 1 : 0;
+}
+
+int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
+                      UINT lines, const void* bits, const BITMAPINFO* info, UINT colorUse) {
+  if (bits == nullptr || info == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const BITMAPINFOHEADER& h = info->bmiHeader;
+  constexpr std::int64_t kMaxSide = 1 << 15;
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biBitCount != 24 || h.biCompression != BI_RGB || h.biWidth <= 0 ||
+      h.biWidth > kMaxSide || h.biHeight == 0 || h.biHeight > kMaxSide || h.biHeight < -kMaxSide ||
+      colorUse != DIB_RGB_COLORS) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::shared_ptr<TSurface> surface = FindDC(dc);
+  if (!surface) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  const std::int64_t dibWidth = h.biWidth;
+  const std::int64_t dibHeight = h.biHeight > 0 ? h.biHeight : -static_cast<std::int64_t>(h.biHeight);
+  const bool bottomUp = h.biHeight > 0;
+  const std::int64_t stride = (dibWidth * 3 + 3) & ~std::int64_t{3};
+  const std::int64_t firstScan = startScan;
+  const std::int64_t lastScan = std::min<std::int64_t>(firstScan + lines, dibHeight);  // exclusive
+  if (lines == 0 || firstScan >= dibHeight) return 0;
+  const auto* src = static_cast<const unsigned char*>(bits);
+
+  QRect painted;
+  std::string name;
+  {
+    std::lock_guard<std::mutex> guard(surface->Lock);
+    if (surface->Widget == nullptr) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return 0;
+    }
+    name = surface->Name;
+    QImage& image = surface->Image;
+    const std::int64_t surfW = image.width();
+    const std::int64_t surfH = image.height();
+    // Columns that lie inside the DIB and inside the surface.
+    const std::int64_t c0 = std::max<std::int64_t>({0, -static_cast<std::int64_t>(xSrc), -static_cast<std::int64_t>(xDest)});
+    const std::int64_t c1 = std::min<std::int64_t>({static_cast<std::int64_t>(width), dibWidth - xSrc, surfW - xDest});
+    for (std::int64_t j = 0; c0 < c1 && j < static_cast<std::int64_t>(height); ++j) {
+      const std::int64_t y = yDest + j;
+      if (y < 0 || y >= surfH) continue;
+      // A bottom-up DIB counts its rows (and ySrc) from the bottom, a top-down one from the top.
+      const std::int64_t scan = bottomUp ? static_cast<std::int64_t>(ySrc) + height - 1 - j : ySrc + j;
+      if (scan < firstScan || scan >= lastScan) continue;
+      const unsigned char* row = src + (scan - firstScan) * stride;
+      auto* out = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
+      for (std::int64_t c = c0; c < c1; ++c) {
+        const unsigned char* p = row + (xSrc + c) * 3;
+        out[xDest + c] = 0xFF000000u | (static_cast<QRgb>(p[2]) << 16) | (static_cast<QRgb>(p[1]) << 8) | p[0];
+      }
+      painted = painted.united(QRect(static_cast<int>(xDest + c0), static_cast<int>(y), static_cast<int>(c1 - c0), 1));
+    }
+  }
+  if (!painted.isEmpty()) RequestRepaint(surface, painted);
+  WritePaintLog(name, info, bits, startScan, lines);
+  return static_cast<int>(lastScan - firstScan);
+}
+
+void SetPaintStampDecoder(TPaintStampDecoder decoder) { gStampDecoder.store(decoder); }
+
+COLORREF GetPixel(HDC dc, int x, int y) {
+  std::shared_ptr<TSurface> surface = FindDC(dc);
+  if (!surface) return CLR_INVALID;
+  std::lock_guard<std::mutex> guard(surface->Lock);
+  if (x < 0 || y < 0 || x >= surface->Image.width() || y >= surface->Image.height()) return CLR_INVALID;
+  QRgb p = surface->Image.pixel(x, y);
+  if (qAlpha(p) == 0) return CLR_INVALID;
+  return RGB(static_cast<BYTE>(qRed(p)), static_cast<BYTE>(qGreen(p)), static_cast<BYTE>(qBlue(p)));
+}

@@ -1,0 +1,203 @@
+// The message loop: posted platform messages and timer ticks dispatched in order, the end of the loop, the
+// terminate flag, ProcessMessages, and label updates from other threads that never wait for the GUI thread.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "testforms.h"
+#include "win32/user.h"
+
+namespace {
+
+constexpr UINT WM_PROBE = WM_USER + 77;
+
+LRESULT ProbeProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+  if (msg == WM_PROBE) {
+    gCalls.push_back("msg " + std::to_string(w));
+    return 0;
+  }
+  return DefWindowProcA(hwnd, msg, w, l);
+}
+
+HWND ProbeWindow() {
+  static const bool registered = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = ProbeProc;
+    wc.lpszClassName = "LoopTestProbe";
+    return RegisterClassA(&wc) != 0;
+  }();
+  EXPECT_TRUE(registered);
+  return CreateWindowExA(0, "LoopTestProbe", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
+// Ends a loop that a fault would leave running, so that the test fails instead of hanging.
+class TWatchdog {
+ public:
+  explicit TWatchdog(int ms) {
+    FTimer.setSingleShot(true);
+    QObject::connect(&FTimer, &QTimer::timeout, [] {
+      ADD_FAILURE() << "the loop did not end";
+      Application->Terminate();
+    });
+    FTimer.start(ms);
+  }
+
+ private:
+  QTimer FTimer;
+};
+
+class LoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gCalls.clear();
+    gThrowing.clear();
+    Probe = ProbeWindow();
+    ASSERT_NE(Probe, nullptr);
+  }
+  void TearDown() override {
+    DestroyWindow(Probe);
+    Application->ResetTerminated();
+    if (Form != nullptr) FreeForm(Form);
+  }
+  HWND Probe = nullptr;
+  TTestForm* Form = nullptr;
+};
+
+}  // namespace
+
+TEST_F(LoopTest, PostedMessagesAndTimerTicksTakeTurnsInOrderAndNothingRunsAfterTheLoop) {
+  TTestForm* form = nullptr;
+  Application->CreateForm(form);
+  gCalls.clear();
+  int ticks = 0;
+  form->Hooks["Timer1Timer"] = [&] {
+    ++ticks;
+    if (ticks == 1) {
+      PostMessageA(Probe, WM_PROBE, 2, 0);
+    } else if (ticks == 2) {
+      PostMessageA(Probe, WM_PROBE, 3, 0);  // posted as the main form closes: never dispatched
+      form->Close();
+    }
+  };
+  form->Hooks["FormDestroy"] = [&] {
+    // The pump still works here, but it dispatches neither the message nor a tick.
+    Application->ProcessMessages();
+    Pump(100);
+  };
+  form->Timer1->SetInterval(30);
+  form->Timer1->SetEnabled(true);
+  PostMessageA(Probe, WM_PROBE, 1, 0);
+  TWatchdog watchdog(5000);
+  Application->Run();
+  EXPECT_EQ(gCalls, (std::vector<std::string>{"FormShow(TestForm)", "msg 1", "Timer1Timer(Timer1)", "msg 2",
+                                              "Timer1Timer(Timer1)", "FormDestroy(TestForm)",
+                                              "FormDestroy:end components=19 handle=yes"}));
+  EXPECT_EQ(Application->MainForm(), nullptr);
+  // The message stayed in the queue: nothing of it ran.
+  MSG msg;
+  EXPECT_TRUE(PeekMessageA(&msg, Probe, 0, 0, PM_REMOVE));
+}
+
+TEST_F(LoopTest, ACloseEndsTheLoopEvenWhenAnotherPumpTookTheQuitMessage) {
+  Application->CreateForm(Form);
+  Form->Hooks["Timer1Timer"] = [&] {
+    // A socket's own pump: it removes WM_QUIT and keeps it to itself.
+    PostQuitMessage(0);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message != WM_QUIT) DispatchMessageA(&msg);
+    }
+    Form->Timer1->SetEnabled(false);
+    Form->Close();
+  };
+  Form->Timer1->SetEnabled(true);
+  TWatchdog watchdog(5000);
+  Application->Run();
+  Form = nullptr;  // Run destroyed it
+  EXPECT_TRUE(Application->Terminated());
+  EXPECT_TRUE(ApplicationTerminated());  // what the socket component's waits see
+}
+
+TEST_F(LoopTest, AQuitMessageEndsTheLoopAndSetsTheTerminateFlag) {
+  Application->CreateForm(Form);
+  EXPECT_FALSE(ApplicationTerminated());
+  PostQuitMessage(0);
+  TWatchdog watchdog(5000);
+  Application->Run();
+  Form = nullptr;
+  EXPECT_TRUE(Application->Terminated());
+  EXPECT_TRUE(ApplicationTerminated());
+}
+
+TEST_F(LoopTest, ProcessMessagesHandlesWhatWaitsAndNeverBlocks) {
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100; ++i) Application->ProcessMessages();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  PostMessageA(Probe, WM_PROBE, 1, 0);
+  PostMessageA(Probe, WM_PROBE, 2, 0);
+  ApplicationProcessMessages();  // the hook platform/rtl's waits call
+  EXPECT_EQ(gCalls, (std::vector<std::string>{"msg 1", "msg 2"}));
+  PostQuitMessage(0);
+  Application->ProcessMessages();
+  EXPECT_TRUE(Application->Terminated());
+}
+
+TEST_F(LoopTest, ALabelSetFromAnotherThreadNeverWaitsAndTheLastTextWins) {
+  Application->CreateForm(Form);
+  TLabel* label = Form->FrameLabel;
+  // The GUI thread handles nothing while the thread counts to 2000: every call must return on its own.
+  auto start = std::chrono::steady_clock::now();
+  std::thread counter([&] {
+    for (int i = 1; i <= 2000; ++i) {
+      label->SetCaption(std::to_string(i));
+      label->Repaint();
+    }
+  });
+  counter.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(label->Text(), "2000");
+  EXPECT_EQ(label->Caption(), "0");  // not yet shown: the GUI thread has not run
+  Pump(20);
+  EXPECT_EQ(label->Caption(), "2000");
+}
+
+TEST_F(LoopTest, UpdatesArriveWhileAModalBoxRuns) {
+  Application->CreateForm(Form);
+  Form->Show();
+  TLabel* label = Form->FrameLabel;
+  std::atomic<bool> sent{false};
+  std::thread sender;
+  bool seenInside = false;
+  auto* timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, [&, timer] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    if (!sent.exchange(true)) sender = std::thread([&] { label->SetCaption("during the box"); });
+    if (label->Caption() == "during the box") {
+      seenInside = true;
+      box->button(QMessageBox::Ok)->click();
+      timer->deleteLater();
+    }
+  });
+  timer->start(10);
+  MessageBoxA(Form->Handle(), "waiting", "modal", MB_OK);
+  if (sender.joinable()) sender.join();
+  EXPECT_TRUE(seenInside);
+}
+
+TEST_F(LoopTest, UpdatesToADestroyedLabelAreDropped) {
+  Application->CreateForm(Form);
+  auto* label = new TLabel(Form);
+  label->SetParent(Form);
+  std::thread([&] { label->SetCaption("late"); }).join();
+  delete label;  // the text is on its way to the GUI thread
+  Pump(20);      // and finds nothing to show it on
+  SUCCEED();
+}
