@@ -154,6 +154,11 @@ TChildResult RunChild(const std::string& scenario, const std::vector<std::string
 // fontconfig's caches live until the process ends (Qt calls no FcFini): not a leak of ours. The leak checker of
 // sanitizer builds asks for this list at start-up, in this program and in its child scenarios alike.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+// Qt is not built for the thread checker: the hand-overs inside its own thread pool and queued calls are
+// invisible to it and show as races between Qt's allocations.
+extern "C" const char* __tsan_default_suppressions() {
+  return "called_from_lib:libQt6Core.so.6\ncalled_from_lib:libQt6Gui.so.6\ncalled_from_lib:libQt6Widgets.so.6\n";
+}
 
 #ifndef TARVO_SHOWFORM
 int main(int argc, char** argv) {

@@ -104,7 +104,8 @@ class TCustomForm : public TWinControl {
   void DoCreate();
   void DoShow();
   void DoDestroy();
-  // Runs OnDestroy (once) before the form is marked as being destroyed.
+  // Runs OnDestroy (once) before the form is marked as being destroyed. The application (or an owner being
+  // destroyed) calls it before it deletes the form; a plain delete cannot, as the form class is gone by then.
   void Destroying() override;
   void Loaded() override;
   // Messages to Handle: WM_CLOSE closes the form; a form class may handle its own messages by overriding
