@@ -325,11 +325,18 @@ TEST(UdpReceive, NoReceiveLoopGivesOnePassPerNotification) {
   peer.SendTo(port, ToBytes("a"));
   peer.SendTo(port, ToBytes("b"));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  // Handle exactly one read notification.
+  // Handle exactly one read notification; a write notification (posted when the mask was given) may come first.
   MSG msg;
-  for (int i = 0; i < 2000 && PeekMessageA(&msg, s.NotifyWindow, WM_ASYNCSELECT, WM_ASYNCSELECT, PM_REMOVE) == 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  DispatchMessageA(&msg);
+  bool readDispatched = false;
+  for (int i = 0; i < 2000 && !readDispatched; ++i) {
+    if (PeekMessageA(&msg, s.NotifyWindow, WM_ASYNCSELECT, WM_ASYNCSELECT, PM_REMOVE) == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    readDispatched = (WSAGETSELECTEVENT(msg.lParam) & FD_READ) != 0;
+    DispatchMessageA(&msg);
+  }
+  ASSERT_TRUE(readDispatched);
   EXPECT_EQ(passes, 1);
   PumpUntil([&] { return passes == 2; });
   EXPECT_EQ(passes, 2) << "the receive re-enabled the notification for the second datagram";
