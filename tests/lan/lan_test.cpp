@@ -450,6 +450,25 @@ TEST(LanTeardown, SparesAnotherLanEvenWhenTheRecordsNameItsNamespaces) {
   EXPECT_EQ(name, "host1\n");
 }
 
+TEST(LanTeardown, SparesAProcessGroupThatAStaleWatchdogRecordNames) {
+  TARVO_REQUIRE_LAN();
+  // The leader of a process group of the machine: what a watchdog's number may belong to once it has died.
+  pid_t bystander = fork();
+  if (bystander == 0) {
+    setsid();
+    pause();
+    _exit(0);
+  }
+  {
+    TLan lan(1);
+    std::ofstream(lan.StateDir() + "/watchdog") << bystander << "\n";
+    lan.Down();
+  }
+  EXPECT_TRUE(Running(bystander)) << "the teardown signalled a process group that is not its watchdog";
+  kill(bystander, SIGKILL);
+  waitpid(bystander, nullptr, 0);
+}
+
 TEST(LanTool, RefusesBadRequestsWithAMessage) {
   TARVO_REQUIRE_LAN();
   std::string err;

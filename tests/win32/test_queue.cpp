@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -205,6 +208,75 @@ TEST(Queue, NestedPumps) {
   std::vector<std::pair<UINT, int>> expected{{WM_USER, 0}, {WM_USER + 1, 1}, {WM_USER + 2, 1}, {WM_USER + 3, 2}};
   EXPECT_EQ(log, expected);
   DestroyWindow(h);
+}
+
+namespace {
+LRESULT QuietProc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProcA(h, m, w, l); }
+
+// From another thread, while the calling thread is inside a window procedure of h: every kind of call that
+// takes the platform's locks. Any lock held across the procedure leaves that thread stuck until the procedure
+// returns, so the wait below times out instead of seeing it finish. The thread is joined by the caller once
+// no procedure runs any more.
+bool OthersRunWhileTheProcedureRuns(HWND h, DWORD ownerTid, std::vector<std::thread>& threads) {
+  auto finished = std::make_shared<std::promise<void>>();
+  std::future<void> done = finished->get_future();
+  threads.emplace_back([h, ownerTid, finished] {
+    PostMessageA(h, WM_USER + 40, 0, 0);
+    IsWindow(h);
+    GetWindowLongA(h, GWL_USERDATA);
+    SetWindowLongA(h, GWL_USERDATA, 7);
+    PostThreadMessageA(ownerTid, WM_USER + 41, 0, 0);
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = QuietProc;
+    wc.lpszClassName = "W32NoLockOther";
+    RegisterClassA(&wc);
+    WNDCLASSA got{};
+    GetClassInfoA(nullptr, "W32NoLockOther", &got);
+    HWND mine = CreateWindowExA(0, "W32NoLockOther", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    PostMessageA(mine, WM_USER, 0, 0);
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    DestroyWindow(mine);
+    UnregisterClassA("W32NoLockOther", nullptr);
+    finished->set_value();
+  });
+  return done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
+}  // namespace
+
+TEST(Queue, NoLockIsHeldWhileAProcedureRuns) {
+  Drain();
+  const DWORD me = GetCurrentThreadId();
+  std::vector<UINT> free, stuck;
+  std::vector<std::thread> others;
+  Recorder r;
+  r.on = [&](HWND h, UINT m, WPARAM, LPARAM) -> std::optional<LRESULT> {
+    if (m == WM_CREATE || m == WM_USER || m == WM_USER + 1 || m == WM_DESTROY || m == WM_NCDESTROY)
+      (OthersRunWhileTheProcedureRuns(h, me, others) ? free : stuck).push_back(m);
+    return std::nullopt;
+  };
+  HWND h = MakeWindow(&r);
+  ASSERT_NE(h, nullptr);
+  ASSERT_TRUE(PostMessageA(h, WM_USER, 0, 0));
+  MSG m;
+  ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_USER, WM_USER, PM_REMOVE));
+  DispatchMessageA(&m);
+  // A message sent from another thread runs inside this thread's PeekMessageA.
+  std::atomic<bool> sent{false};
+  std::thread sender([&] {
+    SendMessageA(h, WM_USER + 1, 0, 0);
+    sent = true;
+  });
+  while (!sent) {
+    PeekMessageA(&m, nullptr, WM_USER + 1, WM_USER + 1, PM_NOREMOVE);
+    Sleep(1);
+  }
+  sender.join();
+  DestroyWindow(h);
+  for (auto& t : others) t.join();
+  EXPECT_TRUE(stuck.empty()) << "first stuck inside message 0x" << std::hex << (stuck.empty() ? 0 : stuck[0]);
+  EXPECT_EQ(free, (std::vector<UINT>{WM_CREATE, WM_USER, WM_USER + 1, WM_DESTROY, WM_NCDESTROY}));
+  Drain();
 }
 
 TEST(Queue, DescriptorIsReadableExactlyWhileMessagesWait) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <thread>
 
+#include "kernel_view.h"
 #include "testutil.h"
 
 using namespace wstest;
@@ -148,6 +149,35 @@ TEST_F(Calls, NonBlockingConnectAndShutdown) {
   EXPECT_EQ(Err(), WSAEINVAL);
 }
 
+TEST_F(Calls, ZeroLengthReceiveProbesAStreamWithoutTakingAnything) {
+  // The socket component's wait for a close probes with a receive of no bytes: "would block" means the
+  // connection is quiet and still there.
+  auto [c, s] = Pair();
+  ULONG on = 1;
+  ASSERT_EQ(ioctlsocket(c, FIONBIO, &on), 0);
+  char b = 0;
+  EXPECT_EQ(recv(c, &b, 0, 0), SOCKET_ERROR);
+  EXPECT_EQ(Err(), WSAEWOULDBLOCK);
+  ASSERT_EQ(send(s, "x", 1, 0), 1);
+  ULONG n = 0;
+  for (int i = 0; i < 100 && n == 0; ++i) {
+    ASSERT_EQ(ioctlsocket(c, FIONREAD, &n), 0);
+    if (n == 0) Sleep(5);
+  }
+  EXPECT_EQ(recv(c, &b, 0, 0), 0);
+  EXPECT_EQ(recv(c, &b, 1, 0), 1) << "the probe took nothing";
+  Close(s);
+  int r = SOCKET_ERROR;
+  for (int i = 0; i < 100 && r == SOCKET_ERROR; ++i) {
+    r = recv(c, &b, 0, 0);
+    if (r == SOCKET_ERROR) {
+      ASSERT_EQ(Err(), WSAEWOULDBLOCK);
+      Sleep(5);
+    }
+  }
+  EXPECT_EQ(r, 0) << "the peer's end";
+}
+
 TEST_F(Calls, DatagramLargerThanTheBufferFillsItAndDropsTheRest) {
   SOCKET rx = BoundUdp();
   SOCKET tx = BoundUdp();
@@ -231,6 +261,48 @@ TEST_F(Calls, OptionsAreTranslated) {
   EXPECT_EQ(Err(), WSAEFAULT);
   EXPECT_EQ(setsockopt(t, SOL_SOCKET, SO_KEEPALIVE, nullptr, 4), SOCKET_ERROR);
   EXPECT_EQ(Err(), WSAEFAULT);
+}
+
+TEST_F(Calls, OptionsReachTheKernelAsLinuxSpellsThem) {
+  using K = TKernelOption;
+  SOCKET t = Open(SOCK_STREAM);
+  SOCKET u = Open(SOCK_DGRAM);
+  EXPECT_EQ(KernelOption(t, K::ReuseAddr), 1) << "stream sockets reuse addresses from the start";
+  EXPECT_EQ(KernelOption(u, K::ReuseAddr), 0) << "datagram sockets do not, until asked";
+
+  auto set = [](SOCKET s, int level, int name, int value) {
+    return setsockopt(s, level, name, reinterpret_cast<const char*>(&value), sizeof value);
+  };
+  // All bits set is how the socket component says "on".
+  ASSERT_EQ(set(t, SOL_SOCKET, SO_KEEPALIVE, -1), 0);
+  EXPECT_EQ(KernelOption(t, K::KeepAlive), 1);
+  ASSERT_EQ(set(t, IPPROTO_TCP, TCP_NODELAY, 1), 0);
+  EXPECT_EQ(KernelOption(t, K::NoDelay), 1);
+  ASSERT_EQ(set(t, SOL_SOCKET, SO_OOBINLINE, 1), 0);
+  EXPECT_EQ(KernelOption(t, K::OobInline), 1);
+  ASSERT_EQ(set(u, SOL_SOCKET, SO_BROADCAST, 1), 0);
+  EXPECT_EQ(KernelOption(u, K::Broadcast), 1);
+  ASSERT_EQ(set(u, SOL_SOCKET, SO_REUSEADDR, 1), 0);
+  EXPECT_EQ(KernelOption(u, K::ReuseAddr), 1);
+  ASSERT_EQ(set(u, SOL_SOCKET, SO_DONTROUTE, 1), 0);
+  EXPECT_EQ(KernelOption(u, K::DontRoute), 1);
+  ASSERT_EQ(set(u, SOL_SOCKET, SO_RCVBUF, 6000), 0);
+  EXPECT_GE(KernelOption(u, K::RcvBuf), 6000);  // Linux keeps twice what it is given
+  ASSERT_EQ(set(u, SOL_SOCKET, SO_SNDBUF, 7000), 0);
+  EXPECT_GE(KernelOption(u, K::SndBuf), 7000);
+  EXPECT_EQ(KernelOption(u, K::KeepAlive), 0) << "no option landed on another";
+
+  // The 4-byte record's 16-bit fields become the kernel's full-width ones.
+  int onoff = -1, seconds = -1;
+  linger l{1, 0x1234};
+  ASSERT_EQ(setsockopt(t, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l), 0);
+  ASSERT_TRUE(KernelLinger(t, onoff, seconds));
+  EXPECT_EQ(onoff, 1);
+  EXPECT_EQ(seconds, 0x1234);
+  l = {0, 5};
+  ASSERT_EQ(setsockopt(t, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l), 0);
+  ASSERT_TRUE(KernelLinger(t, onoff, seconds));
+  EXPECT_EQ(onoff, 0);
 }
 
 TEST_F(Calls, BadHandlesAreNotSockets) {

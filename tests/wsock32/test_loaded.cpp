@@ -1,10 +1,12 @@
 // The library as the socket component reaches it: loaded by the name "wsock32.dll" and bound routine by
 // routine with GetProcAddress. This program does not link libwsock32.so, so it calls nothing of the
 // header's forwarders; everything goes through the bound addresses.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "win32/win32.h"
 #include "wsock32/winsock.h"
@@ -46,6 +48,27 @@ const char* const Names[] = {
 };
 
 using TModuleProc = FARPROC (*)(const char*);
+
+// The threads of this process, from /proc.
+int ThreadCount() {
+  DIR* d = opendir("/proc/self/task");
+  if (!d) return -1;
+  int n = 0;
+  while (dirent* e = readdir(d))
+    if (e->d_name[0] != '.') ++n;
+  closedir(d);
+  return n;
+}
+
+// A joined thread may still be listed for a moment after the join returns.
+int ThreadCountSettlingAt(int expected) {
+  int n = ThreadCount();
+  for (int i = 0; i < 200 && n != expected; ++i) {
+    Sleep(5);
+    n = ThreadCount();
+  }
+  return n;
+}
 
 class Loaded : public ::testing::Test {
  protected:
@@ -153,6 +176,45 @@ TEST_F(Loaded, NotificationsReachTheProgramsWindows) {
   EXPECT_EQ(WSAGETSELECTEVENT(m.lParam), FD_WRITE);
   EXPECT_EQ(close(s), 0);
   EXPECT_EQ(cleanup(), 0);
+  DestroyWindow(w);
+}
+
+TEST_F(Loaded, TheLastCleanupStopsEveryThreadOfTheLayer) {
+  auto startup = Bind<int (*)(WORD, LPWSADATA)>("WSAStartup");
+  auto cleanup = Bind<int (*)()>("WSACleanup");
+  auto open = Bind<SOCKET (*)(int, int, int)>("socket");
+  auto select = Bind<int (*)(SOCKET, HWND, u_int, LONG)>("WSAAsyncSelect");
+  auto lookup = Bind<HANDLE (*)(HWND, u_int, const char*, char*, int)>("WSAAsyncGetHostByName");
+  ASSERT_TRUE(startup && cleanup && open && select && lookup);
+
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.lpszClassName = "WsockLoadedThreads";
+  RegisterClassA(&wc);
+  HWND w = CreateWindowExA(0, "WsockLoadedThreads", "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(w, nullptr);
+  std::thread([] {}).join();  // a sanitizer's runtime starts its own helper thread with the first thread
+  const int before = ThreadCount();
+  WSADATA d;
+  ASSERT_EQ(startup(MAKEWORD(1, 1), &d), 0);
+  ASSERT_EQ(startup(MAKEWORD(1, 1), &d), 0);  // a second user, as the own-address helper is
+  SOCKET s = open(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(select(s, w, WM_USER + 1, FD_READ | FD_WRITE), 0);
+  alignas(8) char buf[MAXGETHOSTSTRUCT];
+  ASSERT_NE(lookup(w, WM_USER + 2, "localhost", buf, sizeof buf), nullptr);
+  MSG m{};
+  bool replied = false;
+  for (int i = 0; i < 300 && !replied; ++i) {
+    replied = PeekMessageA(&m, w, WM_USER + 2, WM_USER + 2, PM_REMOVE);
+    if (!replied) Sleep(10);
+  }
+  EXPECT_TRUE(replied);
+  EXPECT_GT(ThreadCount(), before) << "the notifier and a lookup worker run";
+
+  EXPECT_EQ(cleanup(), 0);
+  EXPECT_GT(ThreadCount(), before) << "not the last clean-up: the layer goes on";
+  EXPECT_EQ(cleanup(), 0);
+  EXPECT_EQ(ThreadCountSettlingAt(before), before) << "a thread of the layer outlived the last clean-up";
   DestroyWindow(w);
 }
 

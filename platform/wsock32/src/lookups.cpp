@@ -166,7 +166,7 @@ void Answer(const PRequest& r, const sys::THostEntry& entry, int err, std::uniqu
     } else {
       TArena arena{r->Buf, 0, true};
       LayHost(entry, arena);
-      length = static_cast<WORD>(measure.Used);
+      length = static_cast<WORD>(measure.Used > 0xFFFF ? 0xFFFF : measure.Used);
     }
   }
   // The buffer is written and the request no longer active, so a cancel from now on fails: the reply may go

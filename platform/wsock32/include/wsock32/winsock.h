@@ -37,6 +37,9 @@
 //   queued carries the old handle, which no later socket ever gets (see SOCKET below).
 // - The asynchronous lookups write the host entry inside the caller's buffer and post
 //   (handle, WSAMAKEASYNCREPLY(length, error)); after a successful WSACancelAsyncRequest no reply arrives.
+//   The hostent record starts at the first address of the buffer that is aligned for a pointer, so a caller
+//   that reads it at the buffer's start declares the buffer alignas(8) (a plain char array may start
+//   anywhere); the length counts from the buffer's start, and everything the record points to lies inside.
 // - gethostbyname, getservbyname, getprotobyname and inet_ntoa return storage of the calling thread, valid
 //   until that thread's next call of the same function.
 // - The last WSACleanup stops the library's threads, so the library may be unloaded afterwards.
