@@ -37,6 +37,7 @@ struct TRecorder {
   std::atomic<int> SleepMs{0};  // each call lasts this long
   std::mutex Lock;
   std::vector<uint32_t> Seqs, Ms, Times, Sizes;
+  std::vector<int64_t> CalledMs;  // monotonic milliseconds at each call
   std::vector<std::thread::id> Threads;
   std::vector<uint8_t> LastFrame;
   HWND LastWindow = nullptr;
@@ -58,6 +59,7 @@ struct TRecorder {
         r->Seqs.push_back(seq);
         r->Ms.push_back(ms);
       }
+      r->CalledMs.push_back(MonotonicNs() / 1000000);
       r->Times.push_back(header->dwTimeCaptured);
       r->Sizes.push_back(header->dwBytesUsed);
       r->Threads.push_back(std::this_thread::get_id());

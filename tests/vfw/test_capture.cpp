@@ -1,10 +1,75 @@
 // Capture windows on the test-pattern driver, through the cap* operations the programs send.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <random>
+
 #include "capture_testutil.h"
 #include "driver.h"
 
 using namespace vfwtest;
+
+// The records and message numbers as the programs' callers know them.
+static_assert(sizeof(BITMAPINFOHEADER) == 40 && sizeof(BITMAPINFO) == 44);
+static_assert(sizeof(CAPTUREPARMS) == 96 && offsetof(CAPTUREPARMS, fYield) == 12 &&
+              offsetof(CAPTUREPARMS, fAbortLeftMouse) == 44 && offsetof(CAPTUREPARMS, fAbortRightMouse) == 48);
+static_assert(WM_CAP_SET_CALLBACK_VIDEOSTREAM == 0x406 && WM_CAP_DRIVER_CONNECT == 0x40A &&
+              WM_CAP_DRIVER_DISCONNECT == 0x40B && WM_CAP_DLG_VIDEOFORMAT == 0x429 &&
+              WM_CAP_DLG_VIDEOSOURCE == 0x42A && WM_CAP_DLG_VIDEODISPLAY == 0x42B &&
+              WM_CAP_SET_VIDEOFORMAT == 0x42D && WM_CAP_SET_OVERLAY == 0x433 && WM_CAP_SEQUENCE_NOFILE == 0x43F &&
+              WM_CAP_SET_SEQUENCE_SETUP == 0x440 && WM_CAP_GET_SEQUENCE_SETUP == 0x441 && WM_CAP_STOP == 0x444);
+
+TEST(FrameClock, KeepsItsSlotsAndSkipsTheOnesMissed) {
+  TFrameClock clock;
+  const uint32_t interval = 40000;
+  const int64_t slot = 40000000;
+  const int64_t first = clock.NextDue(interval);
+  EXPECT_EQ(clock.NextDue(interval), first);  // nothing taken yet
+  // Frames taken a little late do not push the later slots back: no drift.
+  for (int n = 1; n <= 100; ++n) {
+    clock.Taken(clock.NextDue(interval) + 7000000, interval);
+    ASSERT_EQ(clock.NextDue(interval), first + n * slot);
+  }
+  // A frame taken 3.5 slots late: the missed slots are skipped, not made up for with a burst.
+  const int64_t due = clock.NextDue(interval);
+  clock.Taken(due + 3 * slot + slot / 2, interval);
+  EXPECT_EQ(clock.NextDue(interval), due + 4 * slot);
+  // After a pause in reading, a new rhythm starts now.
+  const int64_t before = MonotonicNs();
+  clock.Restart();
+  const int64_t restarted = clock.NextDue(interval);
+  EXPECT_GE(restarted, before);
+  EXPECT_LE(restarted, MonotonicNs());
+}
+
+// A camera's own rate against the requested interval of 40 ms, over 10 seconds of simulated arrivals.
+TEST(FrameClock, CapsACameraToTheIntervalWithoutLosingFramesOfOneAtIt) {
+  auto taken = [](double cameraMs, double jitterMs) {
+    TFrameClock clock;
+    const int64_t start = clock.NextDue(40000);
+    std::mt19937 random(9);
+    std::uniform_real_distribution<double> jitter(-jitterMs, jitterMs);
+    int n = 0;
+    for (double t = 0; t < 10000; t += cameraMs)
+      n += clock.Offer(start + static_cast<int64_t>((t + jitter(random)) * 1e6), 40000, KCameraJitterNs);
+    return n;
+  };
+  EXPECT_NEAR(taken(1000.0 / 30, 0), 250, 2);   // faster: capped at 25 a second, the rest dropped
+  EXPECT_NEAR(taken(1000.0 / 60, 1), 250, 2);
+  EXPECT_GE(taken(40, 2), 249);                 // at the interval, with a little jitter: none lost
+  EXPECT_NEAR(taken(1000.0 / 15, 0), 150, 1);   // slower: every frame it gives
+}
+
+TEST(TestPattern, MovesFromFrameToFrame) {
+  // Below the stamp's rows the picture changes with every frame.
+  const size_t stampRows = 16 * KWidth * 3;
+  for (uint32_t n : {1u, 2u, 77u}) {
+    std::vector<uint8_t> a = Pattern(n), b = Pattern(n + 1);
+    size_t changed = 0;
+    for (size_t i = 0; i < KImage - stampRows; ++i) changed += a[i] != b[i];
+    EXPECT_GT(changed, KImage / 10) << "frame " << n;
+  }
+}
 
 TEST(DriverTable, ComesFromTheEnvironmentInOrder) {
   {
@@ -94,6 +159,12 @@ TEST(CaptureWindow, PatternStreamsAtTheRequestedIntervalOnItsOwnThread) {
   double span = rec->Ms.back() - rec->Ms.front();
   EXPECT_NEAR(span / (calls - 1), 40.0, 4.0);
   for (auto size : rec->Sizes) EXPECT_EQ(size, KImage);
+  // The stamp's time is the monotonic clock's when the frame was made, just before the callback.
+  for (size_t i = 0; i < rec->Ms.size(); ++i) {
+    int64_t late = rec->CalledMs[i] - static_cast<int64_t>(rec->Ms[i]);
+    EXPECT_GE(late, 0) << "frame " << i;
+    EXPECT_LT(late, 100) << "frame " << i;
+  }
   for (auto& id : rec->Threads) {
     EXPECT_NE(id, std::this_thread::get_id());
     EXPECT_EQ(id, rec->Threads.front());
@@ -151,6 +222,20 @@ TEST(CaptureWindow, DisconnectAndDestroyStopLikeStop) {
 
 TEST(CaptureWindow, FormatsTheProgramSets) {
   TRecording rec;
+  {
+    // Until the program sets a format: 352 x 288, 24-bit bottom-up.
+    TPatternCapture plain;
+    ASSERT_TRUE(capSetCallbackOnVideoStream(plain.Window, &TRecorder::Callback));
+    ASSERT_TRUE(capDriverConnect(plain.Window, 0));
+    ASSERT_TRUE(capCaptureSequenceNoFile(plain.Window));
+    SleepMs(200);
+    ASSERT_TRUE(capCaptureStop(plain.Window));
+    std::lock_guard<std::mutex> lock(rec->Lock);
+    ASSERT_FALSE(rec->Sizes.empty());
+    EXPECT_EQ(rec->Sizes.back(), KImage);
+    EXPECT_EQ(rec->Seqs.size(), rec->Sizes.size()) << "the stamp reads as a bottom-up 352 x 288 picture";
+    rec->Sizes.clear();
+  }
   TPatternCapture capture;
   ASSERT_TRUE(capture.SetUp(10000));
   BITMAPINFO small = Record(BI_RGB, 176, 144);

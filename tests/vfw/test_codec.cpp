@@ -13,6 +13,15 @@
 
 using namespace vfwtest;
 
+// The numbers the programs send and test.
+static_assert(ICM_COMPRESS_BEGIN == 0x4007 && ICM_COMPRESS == 0x4008 && ICM_COMPRESS_END == 0x4009 &&
+              ICM_DECOMPRESS_BEGIN == 0x400C && ICM_DECOMPRESS == 0x400D && ICM_DECOMPRESS_END == 0x400E &&
+              ICM_CONFIGURE == 0x500A && ICMF_CONFIGURE_QUERY == 1);
+static_assert(ICERR_OK == 0 && ICERR_UNSUPPORTED == -1 && ICERR_BADFORMAT == -2 && ICERR_BADHANDLE == -8 &&
+              ICERR_ERROR == -100);
+static_assert(ICTYPE_VIDEO == 0x63646976 && mmioFOURCC('D', 'I', 'V', 'X') == 0x58564944 &&
+              ICMODE_FASTCOMPRESS == 5 && ICCOMPRESS_KEYFRAME == 1 && AVIIF_KEYFRAME == 0x10);
+
 TEST(CompressionManager, UnknownHandlerAndNullHandleFailHarmlessly) {
   EXPECT_EQ(ICOpen(ICTYPE_VIDEO, mmioFOURCC('X', 'V', 'I', 'D'), ICMODE_FASTCOMPRESS), nullptr);
   EXPECT_EQ(ICOpen(mmioFOURCC('a', 'u', 'd', 'c'), KDivx, ICMODE_FASTCOMPRESS), nullptr);
@@ -179,6 +188,27 @@ TEST(DivxCodec, DecoderBegunMidStreamShowsPicturesFromTheNextKeyFrame) {
   ICClose(hic);
 }
 
+TEST(DivxCodec, ADecoderBegunOnceFollowsASenderThatRestarts) {
+  // The receiver begins once; the sender stops and starts again, and its count starts again from 1.
+  HIC sender = OpenDivx();
+  std::vector<TFrame> first = CompressPattern(sender, 30, KeyEvery125, 500);
+  ICCompressEnd(sender);
+  std::vector<TFrame> second = CompressPattern(sender, 30, KeyEvery125);
+  HIC decoder = OpenDecoder();
+  std::vector<uint8_t> decoded(KBuffer);
+  for (auto& f : first) ASSERT_EQ(Decode(decoder, InBuffer(f.Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK));
+  for (uint32_t n = 1; n <= second.size(); ++n) {
+    ASSERT_EQ(Decode(decoder, InBuffer(second[n - 1].Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK))
+        << "frame " << n;
+    uint32_t seq = 0, ms = 0;
+    ASSERT_TRUE(DecodeStamp(decoded.data(), KWidth, KHeight, seq, ms)) << "frame " << n;
+    EXPECT_EQ(seq, n);
+    EXPECT_GE(Psnr(Pattern(n, n * 40).data(), decoded.data(), KImage), 30.0) << "frame " << n;
+  }
+  ICClose(decoder);
+  ICClose(sender);
+}
+
 TEST(DivxCodec, StaleBytesBehindTheFrameGiveTheSamePicture) {
   HIC hic = OpenDivx();
   std::vector<TFrame> frames = CompressPattern(hic, 130, KeyEvery125);
@@ -210,6 +240,35 @@ TEST(DivxCodec, StaleBytesBehindTheFrameGiveTheSamePicture) {
   ICClose(two);
   ICClose(clean);
   ICClose(stale);
+  ICClose(hic);
+}
+
+// The receiver decodes a complete frame again as more datagrams land behind it, and the player redraws its
+// last record while the file's count runs on: the picture must stay what the frame gave the first time, and
+// the frames after it must decode as if the repeats had not been.
+TEST(DivxCodec, AFrameGivenAgainGivesTheSamePicture) {
+  HIC hic = OpenDivx();
+  std::vector<TFrame> frames = CompressPattern(hic, 8, KeyEvery125);
+  HIC once = OpenDecoder(), again = OpenDecoder();
+  std::vector<uint8_t> expected(KBuffer), picture(KBuffer);
+  std::mt19937 random(5);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    std::vector<uint8_t> buffer = InBuffer(frames[i].Bytes);
+    ASSERT_EQ(Decode(once, buffer.data(), expected.data()), static_cast<DWORD>(ICERR_OK));
+    ASSERT_EQ(Decode(again, buffer.data(), picture.data()), static_cast<DWORD>(ICERR_OK));
+    for (int repeat = 0; repeat < 4; ++repeat) {
+      // As it was, then with datagrams of the next frame written behind it.
+      if (repeat > 0)
+        for (size_t k = frames[i].Bytes.size() + 1000 * (repeat - 1); k < frames[i].Bytes.size() + 1000 * repeat; ++k)
+          buffer[k] = static_cast<uint8_t>(random());
+      std::fill(picture.begin(), picture.begin() + KImage, 0x77);
+      ASSERT_EQ(Decode(again, buffer.data(), picture.data()), static_cast<DWORD>(ICERR_OK))
+          << "frame " << i << ", repeat " << repeat;
+      ASSERT_EQ(picture, expected) << "frame " << i << ", repeat " << repeat;
+    }
+  }
+  ICClose(again);
+  ICClose(once);
   ICClose(hic);
 }
 

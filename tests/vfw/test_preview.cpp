@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <atomic>
 #include <fstream>
 #include <functional>
 
@@ -48,7 +50,7 @@ class Preview : public testing::Test {
   }
   void TearDown() override {
     ReleaseDC(Window, Dc);
-    DestroyWindow(Window);
+    if (IsWindow(Window)) DestroyWindow(Window);
     delete Form;
   }
 
@@ -101,6 +103,12 @@ class Preview : public testing::Test {
 }  // namespace
 
 TEST_F(Preview, LivePictureOnlyWhileConnectedAndOverlayIsOn) {
+  // A child of the form at the place and size given.
+  EXPECT_EQ(GetParent(Window), Form->Handle());
+  int placed = 0;
+  for (QWidget* w : QApplication::allWidgets())
+    if (w->geometry() == QRect(14, 9, KWidth, KHeight) && w->isVisible() && w->parentWidget()) ++placed;
+  EXPECT_EQ(placed, 1);
   EXPECT_EQ(GetPixel(Dc, 100, 100), CLR_INVALID);  // nothing painted: what lies beneath shows through
   ASSERT_TRUE(SetUpPattern(20000));
   Pump(100);
@@ -132,6 +140,22 @@ TEST_F(Preview, LivePictureOnlyWhileConnectedAndOverlayIsOn) {
   EXPECT_NE(GetPixel(Dc, 100, 100), CLR_INVALID);
 }
 
+TEST_F(Preview, TheFormsDestructionStopsStreamingAndThePreview) {
+  TRecording rec;
+  ASSERT_TRUE(SetUpPattern(10000));
+  ASSERT_TRUE(capOverlay(Window, TRUE));
+  ASSERT_TRUE(capCaptureSequenceNoFile(Window));
+  Pump(60);
+  delete Form;  // the capture window goes with it, while a callback and a paint may be under way
+  Form = nullptr;
+  EXPECT_FALSE(IsWindow(Window));
+  EXPECT_FALSE(rec->Inside);
+  rec->Stopped = true;
+  SleepMs(50);
+  EXPECT_EQ(rec->CallsAfterStop, 0);
+  EXPECT_GT(rec->Calls, 2);
+}
+
 TEST_F(Preview, PreviewGoesOnWhileStreamingAndAfterStop) {
   TRecording rec;
   ASSERT_TRUE(SetUpPattern(20000));
@@ -143,6 +167,36 @@ TEST_F(Preview, PreviewGoesOnWhileStreamingAndAfterStop) {
   int after = StampedPaints();
   Pump(100);
   EXPECT_GT(StampedPaints(), after);  // the overlay goes on after the stop
+}
+
+namespace {
+
+std::atomic<int> gPostingCalls{0};
+HWND gPostTo = nullptr;
+
+// A callback that hands each frame's news to the GUI thread, as the programs' frame counters do.
+LRESULT PostingCallback(HWND, LPVIDEOHDR) {
+  ++gPostingCalls;
+  PostMessageA(gPostTo, WM_USER + 100, 0, 0);
+  return TRUE;
+}
+
+}  // namespace
+
+TEST_F(Preview, DriverThreadNeverWaitsForTheGuiThread) {
+  ASSERT_TRUE(SetUpPattern(20000));
+  gPostTo = Form->Handle();
+  gPostingCalls = 0;
+  ASSERT_TRUE(capSetCallbackOnVideoStream(Window, &PostingCallback));
+  ASSERT_TRUE(capOverlay(Window, TRUE));
+  ASSERT_TRUE(capCaptureSequenceNoFile(Window));
+  // The GUI thread handles nothing for a second: neither the preview's repaints nor the posted messages.
+  SleepMs(1000);
+  int calls = gPostingCalls;
+  EXPECT_GE(calls, 40);
+  EXPECT_NE(GetPixel(Dc, 100, 100), CLR_INVALID);  // the preview was painted meanwhile
+  ASSERT_TRUE(capCaptureStop(Window));
+  Pump(50);
 }
 
 TEST_F(Preview, FormatDialogTakesEffect) {

@@ -3,6 +3,10 @@
 // machine has a camera.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "driver.h"
@@ -100,6 +104,35 @@ TEST(V4l2Driver, SaysWhyItCannotUseADevice) {
   why.clear();
   EXPECT_EQ(OpenV4l2Driver("/dev/null", TVideoFormat{}, why), nullptr);
   EXPECT_NE(why.find("/dev/null: not a V4L2 device"), std::string::npos) << why;
+
+  // A node the user may not open. Root may open anything, so then a child that is nobody tries.
+  char path[] = "/tmp/vfw_video_XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  chmod(path, 0);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    std::string text;
+    OpenV4l2Driver(path, TVideoFormat{}, text);
+    (void)!write(pipeFds[1], text.data(), text.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  unlink(path);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(text, std::string(path) + ": cannot open: permission denied (the user needs access to the device, "
+                                      "usually the group video)");
 }
 
 TEST(V4l2Driver, DeliversFramesFromARealDevice) {

@@ -9,7 +9,8 @@
 // Decoder: the caller's buffer holds the frame followed by whatever older frames left there. The frame ends
 // at the first start code after its picture's start code or, as usual, where no start code follows. The
 // decoder is told to expect bytes behind the last macroblock (the padding workaround), so that such bytes are
-// not taken for damage, while damage inside the picture still shows in the frame's error flags.
+// not taken for damage, while damage inside the picture still shows in the frame's error flags. The same
+// frame given again shows the picture it gave the first time: it is not decoded a second time.
 #include "divx.h"
 
 extern "C" {
@@ -31,6 +32,9 @@ namespace {
 constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
 constexpr int KMaxSide = 4096;
 constexpr int KNominalRate = 25;  // frames per second the bit-rate ceiling assumes: the suite's rate
+// Bytes of a picture, after its start code, that tell a frame given again from the next one: the picture
+// header (coding type, time) and the start of its data.
+constexpr size_t KRepeatBytes = 32;
 
 std::mutex gSettingsLock;
 TDivxSettings gSettings;
@@ -112,11 +116,14 @@ int DivxQuantizer(int quality) {
   return 2 + static_cast<int>(std::lround((100 - quality) * 29.0 / 99.0));
 }
 
-size_t DivxFrameLength(const uint8_t* data, size_t size) {
+size_t DivxFrameLength(const uint8_t* data, size_t size, size_t* picture) {
   if (!data || size < 4 || !IsStartCode(data)) return 0;
   size_t at = 0;
   while (at < size) {
-    if (at + 3 < size && data[at + 3] == 0xB6) return NextStartCode(data, size, at + 4);
+    if (at + 3 < size && data[at + 3] == 0xB6) {
+      if (picture) *picture = at;
+      return NextStartCode(data, size, at + 4);
+    }
     at = NextStartCode(data, size, at + 3);
   }
   return 0;
@@ -302,8 +309,9 @@ bool TDivxDecoder::Open() {
   if (!codec) return false;
   FContext = avcodec_alloc_context3(codec);
   FFrame = av_frame_alloc();
+  FLast = av_frame_alloc();
   FPacket = av_packet_alloc();
-  if (!FContext || !FFrame || !FPacket) {
+  if (!FContext || !FFrame || !FLast || !FPacket) {
     Close();
     return false;
   }
@@ -327,6 +335,8 @@ void TDivxDecoder::Close() {
   avcodec_free_context(&FContext);
   av_buffer_unref(&FBuffer);
   av_frame_free(&FFrame);
+  av_frame_free(&FLast);
+  FLastHead.clear();
   av_packet_free(&FPacket);
   sws_freeContext(FScaler);
   FScaler = nullptr;
@@ -340,9 +350,21 @@ LRESULT TDivxDecoder::Decompress(const ICDECOMPRESS& ic) {
   const size_t limit = ic.lpbiInput->biSizeImage;
   if (limit == 0) return ICERR_BADSIZE;
   const auto* in = static_cast<const uint8_t*>(ic.lpInput);
-  const size_t length = DivxFrameLength(in, limit);
+  size_t picture = 0;
+  const size_t length = DivxFrameLength(in, limit, &picture);
   if (length == 0) return ICERR_ERROR;
   if (!FContext && !Open()) return ICERR_MEMORY;
+
+  // The receiver decodes a complete frame again when more bytes arrive behind it, and the player redraws its
+  // last record at the end of a file: decoding a predicted picture twice would add its changes twice, so the
+  // same frame shows the same picture.
+  const size_t head = std::min(length, picture + 4 + KRepeatBytes);
+  if (!FLastHead.empty() && FLastHead.size() == head && std::memcmp(FLastHead.data(), in, head) == 0) {
+    Output(FLast, ic);
+    return ICERR_OK;
+  }
+  FLastHead.clear();
+  av_frame_unref(FLast);
 
   // One copy, into a buffer the decoder takes by reference; the decoder reads a little past the end.
   const size_t needed = length + AV_INPUT_BUFFER_PADDING_SIZE;
@@ -363,22 +385,26 @@ LRESULT TDivxDecoder::Decompress(const ICDECOMPRESS& ic) {
   if (sent < 0) return ICERR_ERROR;
   if (avcodec_receive_frame(FContext, FFrame) < 0) return ICERR_ERROR;
 
-  LRESULT result = ICERR_OK;
   if (FFrame->decode_error_flags != 0 || FFrame->width != FWidth || FFrame->height != FHeight ||
       FFrame->format != AV_PIX_FMT_YUV420P) {
-    result = ICERR_ERROR;
-  } else {
-    const size_t stride = DibStride(FWidth);
-    auto* dst = static_cast<uint8_t*>(ic.lpOutput);
-    int dstStride = static_cast<int>(stride);
-    if (ic.lpbiOutput->biHeight > 0) {
-      dst += stride * static_cast<size_t>(FHeight - 1);
-      dstStride = -dstStride;
-    }
-    uint8_t* dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
-    const int dstStrides[4] = {dstStride, 0, 0, 0};
-    sws_scale(FScaler, FFrame->data, FFrame->linesize, 0, FHeight, dstPlanes, dstStrides);
+    av_frame_unref(FFrame);
+    return ICERR_ERROR;
   }
-  av_frame_unref(FFrame);
-  return result;
+  Output(FFrame, ic);
+  av_frame_move_ref(FLast, FFrame);
+  FLastHead.assign(in, in + head);
+  return ICERR_OK;
+}
+
+void TDivxDecoder::Output(const AVFrame* picture, const ICDECOMPRESS& ic) {
+  const size_t stride = DibStride(FWidth);
+  auto* dst = static_cast<uint8_t*>(ic.lpOutput);
+  int dstStride = static_cast<int>(stride);
+  if (ic.lpbiOutput->biHeight > 0) {
+    dst += stride * static_cast<size_t>(FHeight - 1);
+    dstStride = -dstStride;
+  }
+  uint8_t* dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
+  const int dstStrides[4] = {dstStride, 0, 0, 0};
+  sws_scale(FScaler, picture->data, picture->linesize, 0, FHeight, dstPlanes, dstStrides);
 }

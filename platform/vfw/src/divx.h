@@ -79,6 +79,7 @@ class TDivxDecoder {
  private:
   bool Open();
   void Close();
+  void Output(const AVFrame* picture, const ICDECOMPRESS& ic);
 
   bool FHasFormat = false;
   int FWidth = 0;
@@ -88,11 +89,16 @@ class TDivxDecoder {
   AVPacket* FPacket = nullptr;
   SwsContext* FScaler = nullptr;
   AVBufferRef* FBuffer = nullptr;  // the frame's bytes and the zero padding the decoder reads past the end
+  // The picture decoded last and the start of its frame (headers, picture header, first data): a frame that
+  // is given again shows that picture instead of being decoded a second time.
+  AVFrame* FLast = nullptr;
+  std::vector<uint8_t> FLastHead;
 };
 
 // Finds the first frame in data[0, size): it must start with a start code; it ends at the first start code
-// after its picture's start code, or at size. Returns its length, or 0 when there is no picture in it.
-size_t DivxFrameLength(const uint8_t* data, size_t size);
+// after its picture's start code, or at size. Returns its length, or 0 when there is no picture in it; when
+// picture is given, it receives the offset of the picture's start code.
+size_t DivxFrameLength(const uint8_t* data, size_t size, size_t* picture = nullptr);
 
 // The configuration dialog (Qt, modal) or, unattended, its caption on standard error. True when it ran.
 bool DivxConfigureDialog(HWND parent);

@@ -140,6 +140,12 @@ void TFrameClock::Taken(int64_t now, uint32_t intervalUs) {
   if (FDue <= now) FDue += ((now - FDue) / interval + 1) * interval;
 }
 
+bool TFrameClock::Offer(int64_t now, uint32_t intervalUs, int64_t jitterNs) {
+  if (now + jitterNs < NextDue(intervalUs)) return false;
+  Taken(now, intervalUs);
+  return true;
+}
+
 bool SleepUntil(int64_t deadline, int fd) {
   for (;;) {
     int64_t left = deadline - MonotonicNs();

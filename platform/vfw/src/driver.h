@@ -79,6 +79,9 @@ std::unique_ptr<TCaptureDriver> OpenV4l2Driver(const std::string& path, const TV
 // The test pattern's picture n (24-bit bottom-up BGR, w x h, rows padded to 4 bytes) with its stamp.
 void RenderPattern(uint8_t* bgrBottomUp, int w, int h, uint32_t seq, uint32_t ms);
 
+// A camera's frame this close before its slot counts as on time.
+constexpr int64_t KCameraJitterNs = 3000000;
+
 // Deadline keeping shared by the drivers: slots every interval from the first frame on.
 class TFrameClock {
  public:
@@ -86,6 +89,9 @@ class TFrameClock {
   int64_t NextDue(uint32_t intervalUs);
   // A frame was taken at `now`: move to the next slot, skipping the slots already missed.
   void Taken(int64_t now, uint32_t intervalUs);
+  // A camera's frame that arrived at `now`: taken (true) when its slot has come, less jitterNs; else dropped.
+  // So a camera faster than the interval is capped to one frame a slot, and one at the interval loses none.
+  bool Offer(int64_t now, uint32_t intervalUs, int64_t jitterNs);
   void Restart() { FStarted = false; }
 
  private:

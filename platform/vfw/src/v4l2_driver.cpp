@@ -20,7 +20,6 @@
 namespace {
 
 constexpr unsigned KBufferCount = 4;
-constexpr int64_t KJitterNs = 3000000;  // a frame this close to its slot counts as on time
 
 std::string ErrorText(int error) {
   switch (error) {
@@ -165,14 +164,12 @@ class TV4l2Driver final : public TCaptureDriver {
         return TWaitResult::Failed;
       }
       const int64_t now = MonotonicNs();
-      bool take = now + KJitterNs >= FClock.NextDue(intervalUs) && b.index < FBuffers.size() &&
-                  !(b.flags & V4L2_BUF_FLAG_ERROR) &&
-                  b.bytesused >= FCameraStride * static_cast<uint32_t>(FCameraHeight);
-      if (take) {
+      const bool whole = b.index < FBuffers.size() && !(b.flags & V4L2_BUF_FLAG_ERROR) &&
+                         b.bytesused >= FCameraStride * static_cast<uint32_t>(FCameraHeight);
+      const bool take = whole && FClock.Offer(now, intervalUs, KCameraJitterNs);
+      if (take)
         FConverter.Convert(static_cast<const uint8_t*>(FBuffers[b.index].Start), FCameraWidth, FCameraHeight,
                            static_cast<ptrdiff_t>(FCameraStride), frame, FFormat);
-        FClock.Taken(now, intervalUs);
-      }
       if (Ioctl(FFd, VIDIOC_QBUF, &b) < 0) {
         why = FPath + ": " + ErrorText(errno);
         return TWaitResult::Failed;

@@ -2,6 +2,11 @@
 // pattern, numbered by the driver table of TARVO_CAPTURE_DRIVERS), shows its live picture while overlay is on,
 // and streams frames to a callback on the driver's own thread. Used by the sender and the recorder.
 //
+// Driver numbers 0-9 come from TARVO_CAPTURE_DRIVERS, a comma-separated list of V4L2 device paths and
+// `pattern` (the built-in test pattern): TARVO_CAPTURE_DRIVERS=/dev/video2 makes that camera driver 0. Unset,
+// the table is the V4L2 video-capture devices /dev/videoN in numeric order. A connect that fails (no such
+// driver, a busy device, no permission) says why on standard error.
+//
 // The cap* operations are messages sent to the capture window, so they run on the thread that created it (the
 // GUI thread). Each answers TRUE or FALSE and is harmless without a connected driver.
 // What callers may rely on:
@@ -10,7 +15,9 @@
 //   rate are dropped, never repeated), in the format set (352 x 288 24-bit bottom-up BGR by default).
 // - The driver's thread never waits for the GUI thread; a callback must not wait for it either.
 // - capCaptureStop returns only when no callback is running and none will follow; it is harmless when nothing
-//   streams. Disconnecting or destroying the window stops the same way and releases the device.
+//   streams, and the live picture goes on while overlay is on. Disconnecting or destroying the window (or its
+//   parent) stops the same way and releases the device.
+// - While no driver is connected, or overlay is off, the window shows nothing: what lies beneath shows through.
 // - Connecting again keeps the callback, the format, the capture parameters and the overlay.
 // - The three dialogs are modal; with TARVO_UNATTENDED=1 each writes its caption to standard error and answers
 //   at once as if accepted unchanged.

@@ -15,7 +15,8 @@
 //   writes more than width x height x 3 bytes of output (biSizeImage on entry is not a capacity).
 // - ICDecompress reads at most the input record's biSizeImage bytes, finds the end of the first frame itself
 //   (bytes behind it may be left over from older frames), and on damaged input returns an error and leaves the
-//   output buffer as it was.
+//   output buffer as it was. The same frame given again (with other bytes behind it, or the same) gives the
+//   same picture again.
 // - ICConfigure shows the codec's own modal dialog (bit rate and quality for the rest of the process); it may
 //   run while another thread compresses. With TARVO_UNATTENDED=1 it writes its caption to standard error and
 //   answers at once as if accepted unchanged.
