@@ -1,11 +1,12 @@
 // Socket component benchmarks: datagrams per second through TWSocket.Send against a raw sendto loop on the same
-// machine (the ratio is the component's cost), and the time from a datagram's arrival to its OnDataAvailable
-// handler. Loopback only.
+// machine (the ratio is the component's cost), the time from a datagram's arrival to its OnDataAvailable
+// handler, and line mode's throughput for lines of several lengths. Loopback only.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <string>
 
+#include "plain_tcp.h"
 #include "plain_udp.h"
 #include "sockets/WSocket.h"
 
@@ -129,6 +130,46 @@ void BM_DataAvailableRoundTrip(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DataAvailableRoundTrip)->Unit(benchmark::kMicrosecond);
+
+// Line mode over TCP: 4 MiB of lines of the given length per iteration, each line taken by its OnDataAvailable.
+// Receives are large, so this shows what handing out many lines from one buffer costs.
+void BM_LineModeLines(benchmark::State& state) {
+  const auto lineLength = static_cast<std::size_t>(state.range(0));
+  std::string line(lineLength - 2, 'x');
+  line += "\r\n";
+  std::string block;
+  while (block.size() < (4u << 20)) block += line;
+  const std::size_t linesPerBlock = block.size() / lineLength;
+  BenchTcpFeeder feeder;
+  TWSocket s(nullptr);
+  s.SetLineMode(true);
+  std::size_t lines = 0;
+  s.OnDataAvailable = [&](TObject*, WORD) {
+    if (s.ReceiveStr().size() == lineLength) ++lines;
+  };
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(feeder.Port()));
+  s.Connect();
+  if (!feeder.Accept()) {
+    state.SkipWithError("no connection");
+    return;
+  }
+  for (auto _ : state) {
+    lines = 0;
+    feeder.Feed(block);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (lines < linesPerBlock) {
+      PumpAll();
+      if (std::chrono::steady_clock::now() > deadline) {
+        state.SkipWithError("the lines did not arrive");
+        return;
+      }
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * block.size()));
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * linesPerBlock));
+}
+BENCHMARK(BM_LineModeLines)->Arg(16)->Arg(1024)->Arg(65536)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

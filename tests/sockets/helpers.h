@@ -69,8 +69,17 @@ class TTestSocket : public TWSocket {
   using TCustomWSocket::SocketHandle;
   using TCustomWSocket::SocketType;
   using TCustomWSocket::TriggerDataAvailable;
+  using TCustomSocksWSocket::SocksBindAddr;
+  using TCustomSocksWSocket::SocksBindPort;
+  using TCustomSocksWSocket::SocksExtraCount;
+  using TCustomSocksWSocket::SocksMethodOffered;
   using TCustomSocksWSocket::SocksPhase;
   using TCustomSocksWSocket::SocksServerSet;
+  using TCustomLineWSocket::LineLength;
+  using TCustomLineWSocket::RcvBufferCount;
+  using TCustomLineWSocket::RcvBufferSize;
+  using TCustomLineWSocket::WaitDeadline;
+  using TCustomLineWSocket::WaitTimeout;
 
   bool WouldBlock = false;
   int PartialLimit = 0;  // when above 0, each platform send is handed at most this many bytes
@@ -104,6 +113,37 @@ struct TEventLog {
     s.OnSessionClosed = [this](TObject*, WORD e) { Lines.push_back("closed " + std::to_string(e)); };
     s.OnDataSent = [this](TObject*, WORD e) { Lines.push_back("sent " + std::to_string(e)); };
     s.OnSessionAvailable = [this](TObject*, WORD e) { Lines.push_back("available " + std::to_string(e)); };
+  }
+  std::string Joined() const {
+    std::string r;
+    for (const auto& l : Lines) r += (r.empty() ? "" : ", ") + l;
+    return r;
+  }
+};
+
+// Records the SOCKS layer's events, the session's and each OnDataAvailable's ReceiveStr, as short texts.
+struct TSocksLog {
+  std::vector<std::string> Lines;
+  std::string Data;
+  void Attach(TCustomSyncWSocket& s) {
+    s.OnSocksConnected = [this](TObject*, WORD e) { Lines.push_back("socks connected " + std::to_string(e)); };
+    s.OnSocksAuthState = [this](TObject*, TSocksAuthState a) { Lines.push_back("auth " + std::to_string(a)); };
+    s.OnSocksError = [this](TObject*, std::int32_t e, std::string m) {
+      Lines.push_back("error " + std::to_string(e) + " " + m);
+    };
+    s.OnSessionConnected = [this](TObject*, WORD e) { Lines.push_back("connected " + std::to_string(e)); };
+    s.OnSessionClosed = [this](TObject*, WORD e) { Lines.push_back("closed " + std::to_string(e)); };
+    s.OnDataAvailable = [this, &s](TObject*, WORD) { Data += s.ReceiveStr(); };
+  }
+  bool Has(const std::string& line) const {
+    for (const auto& l : Lines)
+      if (l == line) return true;
+    return false;
+  }
+  bool HasPrefix(const std::string& prefix) const {
+    for (const auto& l : Lines)
+      if (l.rfind(prefix, 0) == 0) return true;
+    return false;
   }
   std::string Joined() const {
     std::string r;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
@@ -45,11 +46,63 @@ class PlainTcpServer {
   void SetReceiveBuffer(int bytes);
   // Closes the connection with a reset (linger on, 0 seconds).
   void Reset();
+  // Closes the connection in order (the peer reads the end of the stream).
+  void Close();
 
  private:
   int FListen = -1;
   int FConn = -1;
   std::uint16_t FPort = 0;
+};
+
+// A TCP server on 127.0.0.1, on a thread of its own, that sends every connection's bytes back to it.
+class EchoServer {
+ public:
+  EchoServer();
+  ~EchoServer();
+  EchoServer(const EchoServer&) = delete;
+  EchoServer& operator=(const EchoServer&) = delete;
+  std::uint16_t Port() const { return FPort; }
+
+ private:
+  void Run();
+  int FListen = -1;
+  int FStop[2] = {-1, -1};
+  std::uint16_t FPort = 0;
+  std::thread FThread;
+};
+
+// A program started for a test, in a process group of its own so that its children go with it. The
+// destructor ends the whole group (SIGTERM, then SIGKILL) and reaps the program.
+class TestDaemon {
+ public:
+  // Argv[0] is the program's path; standard output and error go to LogPath.
+  TestDaemon(const std::vector<std::string>& Argv, const std::string& LogPath);
+  ~TestDaemon();
+  TestDaemon(const TestDaemon&) = delete;
+  TestDaemon& operator=(const TestDaemon&) = delete;
+  bool Running() const { return FPid > 0; }
+  // True once a TCP connection to 127.0.0.1:port succeeds.
+  bool WaitForPort(std::uint16_t port, int timeoutMs) const;
+  // Ends the group at once (SIGKILL) and reaps it.
+  void Kill();
+
+ private:
+  int FPid = -1;
+};
+
+// A new empty folder under the system's temporary folder, removed with its files by the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return FPath; }
+  std::string Write(const std::string& name, const std::string& text) const;
+
+ private:
+  std::string FPath;
 };
 
 // A port on 127.0.0.1 where nothing listens (bound and closed again).

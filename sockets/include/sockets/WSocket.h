@@ -5,14 +5,21 @@
 // - TCustomWSocket, the base class: one non-blocking socket whose platform notifications arrive as window
 //   messages on a hidden window and become events (OnDataAvailable, OnSessionConnected ...); connect, listen,
 //   accept, duplicate, send through a queue of 1514-byte blocks, receive, close, pause, asynchronous name lookups.
-// - TCustomSocksWSocket, TCustomLineWSocket, TCustomSyncWSocket: the SOCKS, line-mode and synchronous-wait layers
-//   with their published properties and defaults. With SocksServer empty and LineMode off (the suite's only use)
-//   they pass everything to the base class. Their own behaviour (SOCKS negotiation, line splitting, waits) is not
-//   built yet: a Connect through a SOCKS server and turning LineMode on are refused with a message.
+// - TCustomSocksWSocket: an outgoing TCP connection through a SOCKS 4, 4A or 5 server (CONNECT only; user name and
+//   password for version 5). OnSessionConnected comes once the server reports the destination reached; bytes that
+//   the server sent behind its reply are handed out first. Set SocksServer, SocksPort and SocksLevel again before
+//   each Connect: every close switches SOCKS off.
+// - TCustomLineWSocket: with LineMode on, received data is handed out one line (up to and including LineEnd) per
+//   OnDataAvailable, optionally echoed (LineEcho) and edited for backspace and tab (LineEdit). A peer that never
+//   sends the terminator cannot make the buffer grow past LineBufferLimit: what is held then is handed out as it
+//   is, without a terminator.
+// - TCustomSyncWSocket: WaitUntilReady and Synchronize, which keep the thread's messages flowing until a flag that
+//   an event handler sets comes true (0), or the application or the socket's own pump is asked to end (12001).
 // - TWSocket, which publishes the family's properties and events for stored form descriptions;
 //   RegisterSocketClasses() makes the classes known to the form reader.
 // - The run-time binding (LoadWinsockProc, UnloadWinsock, the bound routines in namespace WSocket), the error
 //   texts (WSocketErrorText), the resolution routines (WSocketResolveHost/Port/Proto) and ESocketException.
+// With SocksServer empty and LineMode off (the suite's only use) the three layers pass everything to the base.
 //
 // Threads. The component is made for the thread that creates it: its notifications are handled there, and its
 // events fire there. Calls on one object come from one thread at a time, and that thread's notification handling
@@ -41,6 +48,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <string>
@@ -403,7 +411,9 @@ class TCustomWSocket : public TComponent {
 
 // ---- The layers ---------------------------------------------------------------------------------------------
 
-// SOCKS 4, 4A and 5 client layer. With SocksServer empty every operation passes to the base class.
+// SOCKS client layer. With SocksServer empty every operation passes to the base class. A failed negotiation is
+// reported by events (OnSocksError, OnSessionConnected and OnSessionClosed with the same code, 20001 to 20017),
+// never raised; refusals before anything is connected go through RaiseException.
 enum : std::uint8_t { socksPhaseIdle, socksPhaseMethod, socksPhaseAuth, socksPhaseRequest };
 
 class TCustomSocksWSocket : public TCustomWSocket {
@@ -435,6 +445,9 @@ class TCustomSocksWSocket : public TCustomWSocket {
  protected:
   virtual void TriggerSocksError(std::int32_t Error, const std::string& Msg);
   void TriggerSocksAuthState(TSocksAuthState AuthState);
+  void SocksDoAuthenticate();
+  void SocksDoConnect();
+  void SocksError(std::int32_t Error, const std::string& Msg);
 
  public:
   void SetSocksLevel(const std::string& newValue);
@@ -469,14 +482,28 @@ class TCustomSocksWSocket : public TCustomWSocket {
   TSocksErrorEvent OnSocksError;
   TSessionConnected OnSocksConnected;
   TSocksAuthStateEvent OnSocksAuthState;
+
+ private:
+  bool SocksRead(std::int32_t Count);
+  bool SocksReplyRequest4();
+  bool SocksReplyRequest5();
+  bool SocksOfferData();
+  // Why the negotiation's requests cannot carry the current settings (a field over 255 bytes), or "".
+  std::string SocksRequestTooLong() const;
 };
 
-// Line-mode layer. With LineMode off it passes everything to the layers below.
+// Line-mode layer. With LineMode off it passes everything to the layers below, except that bytes still held from
+// line mode are served (and counted by RcvdCount) first.
 class TCustomLineWSocket : public TCustomSocksWSocket {
  public:
   TARVO_PUBLISHED(TCustomLineWSocket)
   explicit TCustomLineWSocket(TComponent* AOwner);
   ~TCustomLineWSocket() override;
+
+  // The most bytes held while no terminator has come. When that much is held, it is handed out as a line of its
+  // own (keeping back the last LineEnd length - 1 bytes, which may begin a terminator), so a well-behaved peer's
+  // lines up to this length arrive whole and a peer that never ends its line costs a bounded amount of memory.
+  static constexpr std::int32_t LineBufferLimit = 1024 * 1024;
 
   // Overrides, in the base's slot order.
   void WndProc(TMessage& MsgRec) override;
@@ -488,9 +515,18 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   int DoRecv(void* Buffer, int BufferSize, int Flags) override;
 
  public:
+  // A closed socket that opens again first drops whatever a connection that ended without its close event
+  // left held, as the send queue is emptied: nothing of one connection reaches the next.
+  void Connect() override;
+  void Listen() override;
+
   // New virtual operations, appended in slot order.
   virtual void SetLineMode(bool newValue);
 
+ protected:
+  virtual void EditLine(std::int32_t& Len);
+
+ public:
   bool LineMode() const { return FLineMode; }
   const std::string& LineEnd() const { return FLineEnd; }
   void SetLineEnd(const std::string& Value) { FLineEnd = Value; }
@@ -500,6 +536,10 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   void SetLineEdit(bool Value) { FLineEdit = Value; }
 
  protected:
+  // The held bytes are RcvBufferCount bytes from RcvBuffer + RcvBufferStart, followed by a NUL; the line being
+  // offered is the first LineLength of them. Taking bytes from the front only moves RcvBufferStart, so handing
+  // out many short lines of one large receive costs no copying; the next receive moves what is left to the
+  // front first.
   std::uint8_t* RcvBuffer = nullptr;
   std::int32_t RcvBufferSize = 0;
   std::int32_t RcvBufferCount = 0;
@@ -510,13 +550,34 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   bool FLineEdit = false;
   std::int32_t WaitTimeout = 0;
   std::int32_t WaitDeadline = 0;
+  std::int32_t RcvBufferStart = 0;
+
+ private:
+  bool FFilling = false;  // the layer's own read is running: DoRecv goes to the socket
+  void ReceiveLines(bool Rescan);
+  void SplitLines(std::int32_t SearchFrom);
+  // Offers the pending line until it is taken; false when a handler left it untaken.
+  bool OfferLine();
+  void TakeFront(std::int32_t Count);
+  void ReserveBuffer(std::int32_t Size);
+  void FreeBuffer();
 };
 
-// Synchronous-wait layer; its waits (Synchronize, WaitUntilReady) are not built yet.
+// Synchronous-wait layer.
+using TSyncStep = std::function<void()>;
+
 class TCustomSyncWSocket : public TCustomLineWSocket {
  public:
   TARVO_PUBLISHED(TCustomSyncWSocket)
   explicit TCustomSyncWSocket(TComponent* AOwner);
+
+  // New virtual operations, in slot order.
+  // Clears Done, runs Step (when given), then waits as WaitUntilReady.
+  virtual std::int32_t Synchronize(const TSyncStep& Step, bool& Done);
+  // Runs the socket's message pump (MessagePump) until Done is set (0), or until the application's terminate
+  // flag or the socket's own PumpTerminated is set, or WaitTimeout (when above 0) has passed (12001). Done is
+  // tested first, so a flag already set returns 0 before any message is handled.
+  virtual std::int32_t WaitUntilReady(bool& Done);
 };
 
 // The component that forms hold: it publishes the family's properties and events.
