@@ -139,6 +139,9 @@ TEST(Unattended, FileDialogsAnswerWithTheNamedFileOrCancel) {
     std::ofstream(dir + "/take1.mp4") << "x";
     EXPECT_TRUE(open.Execute());
     EXPECT_EQ(open.FileName(), dir + "/take1.mp4");
+    // Saving over it is confirmed, as the overwrite prompt answers by default; the file itself is not touched.
+    EXPECT_TRUE(save.Execute());
+    EXPECT_EQ(save.FileName(), dir + "/take1.mp4");
   }
   {
     TEnv file("TARVO_UNATTENDED_FILE", (dir + "/no/such/folder/x.mp4").c_str());
@@ -154,6 +157,9 @@ TEST(Unattended, FileDialogsAnswerWithTheNamedFileOrCancel) {
       << text;
   EXPECT_NE(text.find("FileDialog [Open]: MPEG4文件(*.mp4)|*.mp4 -> " + dir + "/take1.mp4\n"), std::string::npos) << text;
   EXPECT_NE(text.find("the path does not exist"), std::string::npos) << text;
+  EXPECT_NE(text.find("-> " + dir + "/take1.mp4 (replaces the existing file: Yes)\n"), std::string::npos) << text;
+  std::ifstream in(dir + "/take1.mp4");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "x");
 }
 
 TEST(MessageBoxPresenter, ShowsIconButtonsOwnerAndReturnsTheAnswer) {
@@ -248,4 +254,53 @@ TEST(FileDialog, RealDialogAppendsTheExtensionAndGivesTheFullPath) {
   });
   EXPECT_FALSE(save.Execute());
   EXPECT_EQ(save.FileName(), dir + "/clip.mp4");
+}
+
+TEST(FileDialog, RealDialogAsksBeforeItReplacesAnExistingFile) {
+  const std::string dir = TempDir();
+  std::ofstream(dir + "/take.mp4") << "old";
+  TSaveDialog save(nullptr);
+  save.SetFilter("MPEG4文件(*.mp4)|*.mp4");
+  save.SetDefaultExt("mp4");
+  save.SetInitialDir(dir);
+  save.SetOptions(OpenOption(ofOverwritePrompt) | OpenOption(ofHideReadOnly) | OpenOption(ofPathMustExist));
+  // Types the name without its extension and accepts; answers a question with answer; back in the dialog after
+  // No, cancels it.
+  auto run = [&](QMessageBox::StandardButton answer, bool& asked) {
+    asked = false;
+    bool typed = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      QWidget* w = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(w)) {
+        asked = true;
+        EXPECT_NE(box->text().indexOf(QStringLiteral("take.mp4")), -1) << box->text().toStdString();
+        box->button(answer)->click();
+      } else if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+        if (typed) {
+          dialog->reject();
+          return;
+        }
+        typed = true;
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText("take");
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+      }
+    });
+    timer.start(10);
+    return save.Execute();
+  };
+  bool asked = false;
+  EXPECT_FALSE(run(QMessageBox::No, asked));
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(save.FileName(), "");
+  EXPECT_TRUE(run(QMessageBox::Yes, asked));
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(save.FileName(), dir + "/take.mp4");
+
+  // Without the option it takes the name at once.
+  save.SetOptions(OpenOption(ofHideReadOnly));
+  save.SetFileName("");
+  EXPECT_TRUE(run(QMessageBox::Yes, asked));
+  EXPECT_FALSE(asked);
+  EXPECT_EQ(save.FileName(), dir + "/take.mp4");
 }

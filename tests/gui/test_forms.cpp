@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
@@ -119,6 +120,7 @@ TEST_F(FormTest, EveryComponentIsCreatedPlacedAndBound) {
   EXPECT_EQ(Form->SaveDlg->Options(), OpenOption(ofOverwritePrompt) | OpenOption(ofHideReadOnly) |
                                           OpenOption(ofPathMustExist) | OpenOption(ofEnableSizing));
   EXPECT_TRUE(Form->OpenDlg->HasOption(ofFileMustExist));
+  EXPECT_EQ(Form->OpenDlg->InitialDir(), "/tmp");
 }
 
 TEST_F(FormTest, TabOrderFollowsTheDescription) {
@@ -189,6 +191,155 @@ TEST_F(FormTest, TwoGlyphButtonShowsTheSecondGlyphWhileDisabled) {
   // The colour of the bottom-left pixel is transparent.
   EXPECT_EQ(normal.pixelColor(0, 15).alpha(), 0);
   EXPECT_EQ(disabled.pixelColor(0, 0).alpha(), 0);
+}
+
+TEST_F(FormTest, ADisabledButtonGreysItsCaption) {
+  ShowForm();
+  // Pixels of the caption's blue (the glyphs hold green and grey only).
+  auto blue = [](TControl* c) {
+    QImage image = c->Widget()->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        QColor p = image.pixelColor(x, y);
+        n += p.blue() > 160 && p.red() < 100 && p.green() < 100;
+      }
+    return n;
+  };
+  EXPECT_EQ(blue(Form->StopBtn), 0);
+  EXPECT_GT(blue(Form->StartBtn), 0);
+  Form->StopBtn->SetEnabled(true);
+  EXPECT_GT(blue(Form->StopBtn), 0);
+  Form->StartBtn->SetEnabled(false);
+  EXPECT_EQ(blue(Form->StartBtn), 0);
+}
+
+TEST(AutoSize, TheTextOrThePictureDecidesWhereverWidthAndHeightStand) {
+  TForm* form = new TForm(nullptr);
+  ReadComponentText(form,
+                    "object F: TForm\n"
+                    "  object L: TLabel\n"
+                    "    Caption = 'Frames:'\n"
+                    "    Width = 300\n"
+                    "    Height = 90\n"
+                    "  end\n"
+                    "  object Fixed: TLabel\n"
+                    "    Caption = 'Frames:'\n"
+                    "    AutoSize = False\n"
+                    "    Width = 300\n"
+                    "    Height = 90\n"
+                    "  end\n"
+                    "  object P: TPictureButton\n"
+                    "    Picture.File = 'pictures/button.jpg'\n"
+                    "    Width = 10\n"
+                    "    Height = 10\n"
+                    "  end\n"
+                    "end\n",
+                    "Inline.form");
+  auto* label = dynamic_cast<TLabel*>(form->FindComponent("L"));
+  auto* fixed = dynamic_cast<TLabel*>(form->FindComponent("Fixed"));
+  auto* picture = dynamic_cast<TPictureButton*>(form->FindComponent("P"));
+  ASSERT_TRUE(label != nullptr && fixed != nullptr && picture != nullptr);
+  const int textWidth = QFontMetrics(label->Widget()->font()).horizontalAdvance("Frames:");
+  EXPECT_NEAR(label->Width(), textWidth, 2);
+  EXPECT_LT(label->Height(), 40);
+  EXPECT_EQ(fixed->Width(), 300);
+  EXPECT_EQ(fixed->Height(), 90);
+  EXPECT_EQ(picture->Width(), 60);
+  EXPECT_EQ(picture->Height(), 30);
+  FreeForm(form);
+}
+
+// Two panels in one place, one hidden by its description, switched at run time: the recorder's record and play
+// panels.
+TEST(Panels, AHiddenPanelAndItsControlsShowOnlyOnceMadeVisible) {
+  TForm* form = new TForm(nullptr);
+  ReadComponentText(form,
+                    "object F: TForm\n"
+                    "  ClientWidth = 300\n"
+                    "  ClientHeight = 200\n"
+                    "  object RecordPanel: TPanel\n"
+                    "    Left = 8\n"
+                    "    Top = 64\n"
+                    "    Width = 280\n"
+                    "    Height = 120\n"
+                    "    BevelOuter = bvNone\n"
+                    "    ParentColor = True\n"
+                    "  end\n"
+                    "  object PlayPanel: TPanel\n"
+                    "    Left = 16\n"
+                    "    Top = 72\n"
+                    "    Width = 280\n"
+                    "    Height = 120\n"
+                    "    BevelOuter = bvNone\n"
+                    "    Color = clRed\n"
+                    "    Visible = False\n"
+                    "    object PlayBtn: TPictureButton\n"
+                    "      Left = 10\n"
+                    "      Top = 10\n"
+                    "      Picture.File = 'pictures/button.jpg'\n"
+                    "    end\n"
+                    "  end\n"
+                    "end\n",
+                    "Inline.form");
+  auto* recordPanel = dynamic_cast<TPanel*>(form->FindComponent("RecordPanel"));
+  auto* playPanel = dynamic_cast<TPanel*>(form->FindComponent("PlayPanel"));
+  auto* playBtn = dynamic_cast<TPictureButton*>(form->FindComponent("PlayBtn"));
+  ASSERT_TRUE(recordPanel != nullptr && playPanel != nullptr && playBtn != nullptr);
+  int clicks = 0;
+  playBtn->OnClick = [&](TObject*) { ++clicks; };
+  playPanel->SetLeft(recordPanel->Left());
+  playPanel->SetTop(recordPanel->Top());
+  form->Show();
+  EXPECT_FALSE(playPanel->Visible());
+  EXPECT_FALSE(playPanel->Widget()->isVisible());
+  EXPECT_FALSE(playBtn->Showing());
+  EXPECT_EQ(form->Widget()->grab().toImage().pixelColor(20, 100), WindowColor(form));
+
+  playPanel->Show();
+  recordPanel->Hide();
+  EXPECT_TRUE(playBtn->Showing());
+  EXPECT_EQ(playPanel->Widget()->geometry(), QRect(8, 64, 280, 120));
+  EXPECT_EQ(form->Widget()->grab().toImage().pixelColor(100, 150), QColor(255, 0, 0));
+  QTest::mouseClick(playBtn->Widget(), Qt::LeftButton);
+  EXPECT_EQ(clicks, 1);
+  FreeForm(form);
+}
+
+TEST(Transparent, ALabelShowsWhatLiesBeneathOnlyWhenTransparent) {
+  TForm* form = new TForm(nullptr);
+  ReadComponentText(form,
+                    "object F: TForm\n"
+                    "  ClientWidth = 200\n"
+                    "  ClientHeight = 100\n"
+                    "  Color = clBlack\n"
+                    "  object I: TImage\n"
+                    "    Width = 200\n"
+                    "    Height = 100\n"
+                    "    Stretch = True\n"
+                    "    Picture.File = 'pictures/button.jpg'\n"
+                    "  end\n"
+                    "  object See: TLabel\n"
+                    "    Left = 40\n"
+                    "    Top = 40\n"
+                    "    Caption = '.'\n"
+                    "    Transparent = True\n"
+                    "  end\n"
+                    "  object Solid: TLabel\n"
+                    "    Left = 120\n"
+                    "    Top = 40\n"
+                    "    Caption = '.'\n"
+                    "  end\n"
+                    "end\n",
+                    "Inline.form");
+  form->Show();
+  QImage all = form->Widget()->grab().toImage();
+  QImage image = dynamic_cast<TImage*>(form->FindComponent("I"))->Widget()->grab().toImage();
+  // The top left corner of each label holds no ink of its dot.
+  EXPECT_EQ(all.pixelColor(41, 41), image.pixelColor(41, 41));
+  EXPECT_NE(image.pixelColor(121, 41), QColor(0, 0, 0));
+  EXPECT_EQ(all.pixelColor(121, 41), QColor(0, 0, 0));  // the form's colour, which the label takes
+  FreeForm(form);
 }
 
 TEST_F(FormTest, RunTimeVisibleLeftTopEnabledAndListAppend) {

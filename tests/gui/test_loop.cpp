@@ -5,12 +5,16 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <iostream>
 #include <thread>
 
+#include "gui/gdi.h"
 #include "testforms.h"
 #include "win32/user.h"
 
@@ -103,6 +107,105 @@ TEST_F(LoopTest, PostedMessagesAndTimerTicksTakeTurnsInOrderAndNothingRunsAfterT
   // The message stayed in the queue: nothing of it ran.
   MSG msg;
   EXPECT_TRUE(PeekMessageA(&msg, Probe, 0, 0, PM_REMOVE));
+}
+
+TEST_F(LoopTest, OnDestroyFindsTheChildWindowsAndAnotherPumpThenBringsNoTick) {
+  static const bool registered = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "LoopTestChild";
+    return RegisterClassA(&wc) != 0;
+  }();
+  ASSERT_TRUE(registered);
+  TTestForm* form = nullptr;
+  Application->CreateForm(form);
+  // A capture window, say: a child of the form's window made by another layer.
+  HWND child = CreateSurfaceWindow("LoopTestChild", WS_CHILD | WS_VISIBLE, 14, 9, 352, 288, form->Handle(), nullptr);
+  ASSERT_NE(child, nullptr);
+  gCalls.clear();
+  int ticks = 0;
+  form->Hooks["Timer1Timer"] = [&] {
+    if (++ticks == 2) form->Close();
+  };
+  bool childAlive = false;
+  form->Hooks["FormDestroy"] = [&] {
+    childAlive = IsWindow(child) != 0;
+    // A socket's own pump, as a close inside OnDestroy runs it: Qt's timers go on, and everything that waits in
+    // the queue is dispatched.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200) {
+      QCoreApplication::processEvents();
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+      }
+      usleep(1000);
+    }
+  };
+  form->Timer1->SetInterval(20);
+  form->Timer1->SetEnabled(true);
+  TWatchdog watchdog(5000);
+  Application->Run();
+  EXPECT_TRUE(childAlive);
+  EXPECT_FALSE(IsWindow(child));  // gone with the form's window
+  EXPECT_EQ(ticks, 2);
+  EXPECT_EQ(gCalls, (std::vector<std::string>{"FormShow(TestForm)", "Timer1Timer(Timer1)", "Timer1Timer(Timer1)",
+                                              "FormDestroy(TestForm)", "FormDestroy:end components=19 handle=yes"}));
+}
+
+TEST_F(LoopTest, ATimerTicksEverySecondByDefaultAndEnablingItAgainKeepsItsRhythm) {
+  TTimer timer(nullptr);
+  EXPECT_TRUE(timer.Enabled());
+  EXPECT_EQ(timer.Interval(), 1000u);
+  int ticks = 0;
+  timer.OnTimer = [&](TObject* sender) {
+    EXPECT_EQ(sender, &timer);
+    ++ticks;
+  };
+  timer.SetInterval(100);
+  // Enabled again and again, more often than it ticks: were each call to start its interval anew, no tick
+  // would ever come.
+  QElapsedTimer clock;
+  clock.start();
+  while (clock.elapsed() < 3000 && ticks < 3) {
+    timer.SetEnabled(true);
+    Pump(30);
+  }
+  EXPECT_GE(ticks, 3);
+  timer.SetEnabled(false);
+  Pump(20);  // a tick that was already on its way finds the timer disabled
+  const int stopped = ticks;
+  Pump(250);
+  EXPECT_EQ(ticks, stopped);
+}
+
+// Before Initialize there is no Qt: ProcessMessages handles the queue alone. Without any display Initialize
+// takes Qt's offscreen platform (an empty variable is no display either), and the pump goes on working.
+TEST_CHILD(NoDisplay) {
+  static const bool registered = [] {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = ProbeProc;
+    wc.lpszClassName = "NoDisplayProbe";
+    return RegisterClassA(&wc) != 0;
+  }();
+  if (!registered) return 2;
+  HWND probe = CreateWindowExA(0, "NoDisplayProbe", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  PostMessageA(probe, WM_PROBE, 1, 0);
+  Application->ProcessMessages();
+  Application->Initialize();
+  PostMessageA(probe, WM_PROBE, 2, 0);
+  Application->ProcessMessages();
+  std::cout << QGuiApplication::platformName().toStdString() << "\n";
+  for (const std::string& c : gCalls) std::cout << c << "\n";
+  return 0;
+}
+
+TEST(LoopWithoutADisplay, ProcessMessagesWorksBeforeInitializeAndOnTheOffscreenPlatform) {
+  TChildResult r = RunChild("NoDisplay", {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+  EXPECT_EQ(r.ExitStatus, 0) << r.Stderr;
+  EXPECT_EQ(r.Stdout, "offscreen\nmsg 1\nmsg 2\n") << r.Stderr;
 }
 
 TEST_F(LoopTest, ACloseEndsTheLoopEvenWhenAnotherPumpTookTheQuitMessage) {

@@ -81,6 +81,12 @@ void TBitBtn::UpdateIcon() {
   button->setIconSize(QSize(partWidth, image.height()));
 }
 
-void TBitBtn::ApplyFont() { TWinControl::ApplyFont(); }
+void TBitBtn::ApplyFont() {
+  TWinControl::ApplyFont();
+  // The font's colour is the enabled caption's; a disabled button greys its caption, as the platform draws it.
+  QPalette palette = Widget()->palette();
+  palette.setColor(QPalette::Disabled, QPalette::ButtonText, ToQColor(clGrayText));
+  Widget()->setPalette(palette);
+}
 
 void TBitBtn::ApplyCaption() { Button(this)->setText(QString::fromStdString(FCaption)); }

@@ -208,6 +208,11 @@ void TImage::PictureChanged() {
   Widget()->update();
 }
 
+void TImage::Loaded() {
+  TGraphicControl::Loaded();
+  PictureChanged();
+}
+
 void TImage::SetAutoSize(bool autoSize) {
   FAutoSize = autoSize;
   PictureChanged();
@@ -284,6 +289,9 @@ struct TTimer::TImpl {
 
   void Tick() {
     TickPosted = false;
+    // Once the application's loop has ended the forms are being torn down: a pump that still runs then (a
+    // socket's own, inside OnDestroy) must not bring a tick to a form whose components are going.
+    if (Application->LoopEnded()) return;
     if (!Owner->FEnabled || Owner->FInterval == 0 || !Owner->OnTimer) return;
     TTimer* owner = Owner;
     Guarded([owner] { owner->OnTimer(owner); });
@@ -363,7 +371,7 @@ void TTimer::UpdateTimer() {
     FImpl->Timer->setTimerType(Qt::PreciseTimer);
     TImpl* impl = FImpl.get();
     QObject::connect(FImpl->Timer, &QTimer::timeout, [impl] {
-      if (impl->TickPosted) return;
+      if (impl->TickPosted || Application->LoopEnded()) return;
       impl->TickPosted = PostMessageA(impl->Window, WM_TIMER, 1, 0) != 0;
     });
   }

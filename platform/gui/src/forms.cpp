@@ -601,8 +601,9 @@ void TApplication::Initialize(int argc, char** argv) {
   }
   if (gQtHandler == nullptr) gQtHandler = qInstallMessageHandler(&FilterQtMessages);
   if (QCoreApplication::instance() == nullptr) {
-    // Without a display the program still runs, on Qt's offscreen platform.
-    if (!HasDisplay()) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Without a display the program still runs, on Qt's offscreen platform. An empty QT_QPA_PLATFORM counts as
+    // unset here but not for Qt, which would then look for a display and abort: it is overwritten.
+    if (!HasDisplay()) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     for (int i = 0; i < argc && argv != nullptr; ++i) FImpl->Args.emplace_back(argv[i]);
     if (FImpl->Args.empty()) FImpl->Args.push_back(FExeName);
     for (std::string& a : FImpl->Args) FImpl->Argv.push_back(a.data());
@@ -678,8 +679,13 @@ void TApplication::Run() {
 }
 
 void TApplication::ProcessMessages() {
-  if (QCoreApplication::instance() != nullptr)
-    QCoreApplication::processEvents(FLoopEnded ? QEventLoop::ExcludeSocketNotifiers : QEventLoop::AllEvents);
+  if (QCoreApplication::instance() != nullptr) {
+    // Once the loop has ended the forms are being destroyed: their windows still show, but a click must not
+    // reach a handler whose form is half gone.
+    QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
+    if (FLoopEnded) flags = QEventLoop::ExcludeSocketNotifiers | QEventLoop::ExcludeUserInputEvents;
+    QCoreApplication::processEvents(flags);
+  }
   if (FLoopEnded) return;
   MSG msg;
   while (!FLoopEnded && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0) {

@@ -145,6 +145,11 @@ void TLabel::Repaint() {
   PostPending(FPending);
 }
 
+void TLabel::Loaded() {
+  TGraphicControl::Loaded();
+  AdjustSize();
+}
+
 void TLabel::SetAutoSize(bool autoSize) {
   FAutoSize = autoSize;
   AdjustSize();

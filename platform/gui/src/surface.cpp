@@ -431,9 +431,11 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
     // Columns that lie inside the DIB and inside the surface.
     const std::int64_t c0 = std::max<std::int64_t>({0, -static_cast<std::int64_t>(xSrc), -static_cast<std::int64_t>(xDest)});
     const std::int64_t c1 = std::min<std::int64_t>({static_cast<std::int64_t>(width), dibWidth - xSrc, surfW - xDest});
-    for (std::int64_t j = 0; c0 < c1 && j < static_cast<std::int64_t>(height); ++j) {
+    // Rows of the rectangle that lie on the surface: a huge height costs no more than the surface's rows.
+    const std::int64_t j0 = std::max<std::int64_t>(0, -static_cast<std::int64_t>(yDest));
+    const std::int64_t j1 = std::min<std::int64_t>(static_cast<std::int64_t>(height), surfH - yDest);
+    for (std::int64_t j = j0; c0 < c1 && j < j1; ++j) {
       const std::int64_t y = yDest + j;
-      if (y < 0 || y >= surfH) continue;
       // A bottom-up DIB counts its rows (and ySrc) from the bottom, a top-down one from the top.
       const std::int64_t scan = bottomUp ? static_cast<std::int64_t>(ySrc) + height - 1 - j : ySrc + j;
       if (scan < firstScan || scan >= lastScan) continue;

@@ -6,7 +6,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -19,14 +21,15 @@ struct TThread::TImpl {
   bool Finished = false;
   std::atomic<bool> Terminated{false};
   pid_t Tid = 0;
+  int BaseNice = 0;  // the thread's nice value when it started (its creator's): what tpNormal means
   std::thread Thread;
 };
 
 namespace {
 
-int NiceOf(TThreadPriority p) {
+int NiceOffset(TThreadPriority p) {
   switch (p) {
-    case tpIdle: return 19;
+    case tpIdle: return 39;  // as low as it goes
     case tpLowest: return 10;
     case tpLower: return 5;
     case tpNormal: return 0;
@@ -37,9 +40,19 @@ int NiceOf(TThreadPriority p) {
   return 0;
 }
 
-void ApplyNice(pid_t tid, TThreadPriority p) {
-  // A per-thread nice value (Linux schedules threads as tasks); raising it above normal may be refused.
-  if (tid != 0) ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceOf(p));
+// A per-thread nice value (Linux schedules threads as tasks), relative to the one the thread started with, as a
+// thread's priority is relative to its process's on the original platform (a program started with nice 5 still
+// gets a below-normal thread below its others). Raising it above that may be refused.
+void ApplyNice(pid_t tid, int baseNice, TThreadPriority p) {
+  if (tid == 0) return;
+  const int nice = std::clamp(baseNice + NiceOffset(p), -20, 19);
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice);
+}
+
+int CurrentNice(pid_t tid) {
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+  return errno == 0 ? nice : 0;
 }
 
 }  // namespace
@@ -49,16 +62,16 @@ TThread::TThread() : FImpl(std::make_unique<TImpl>()) {
 }
 
 void TThread::Body() {
-  TThreadPriority priority;
   {
     std::unique_lock<std::mutex> lock(FImpl->Lock);
     FImpl->Tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    FImpl->BaseNice = CurrentNice(FImpl->Tid);
     FImpl->Changed.notify_all();
     FImpl->Changed.wait(lock, [this] { return FImpl->Resumed || FImpl->Cancelled; });
     if (FImpl->Cancelled) return;
-    priority = FPriority;
+    // Under the lock, so that a SetPriority racing with the start is not undone by the value read before it.
+    if (FPriority != tpNormal) ApplyNice(FImpl->Tid, FImpl->BaseNice, FPriority);
   }
-  ApplyNice(FImpl->Tid, priority);
   try {
     Execute();
   } catch (...) {
@@ -127,13 +140,9 @@ int TThread::WaitFor() {
 }
 
 void TThread::SetPriority(TThreadPriority priority) {
-  pid_t tid;
-  {
-    std::lock_guard<std::mutex> lock(FImpl->Lock);
-    FPriority = priority;
-    tid = FImpl->Resumed ? FImpl->Tid : 0;
-  }
-  ApplyNice(tid, priority);
+  std::lock_guard<std::mutex> lock(FImpl->Lock);
+  FPriority = priority;
+  if (FImpl->Resumed && !FImpl->Finished) ApplyNice(FImpl->Tid, FImpl->BaseNice, priority);
 }
 
 std::uint32_t TThread::ThreadID() const {

@@ -1,6 +1,7 @@
 // Push buttons with a glyph: a small bitmap beside the caption. A glyph bitmap may hold several images side by
 // side (NumGlyphs): the first is shown while the button is enabled, the second while it is disabled. The colour
-// of the glyph's bottom-left pixel is transparent. GUI thread only.
+// of the glyph's bottom-left pixel is transparent. A disabled button's caption is grey whatever its font's colour.
+// GUI thread only.
 #pragma once
 
 #include <memory>

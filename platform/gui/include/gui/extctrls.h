@@ -6,7 +6,8 @@
 // - TPaintBox has a canvas whose device context (Canvas()->Handle()) any thread may paint into with
 //   SetDIBitsToDevice: the origin is the box, drawing is clipped to it, and it never waits for the GUI thread.
 // - TTimer ticks as a window message of the GUI thread's queue, so its ticks interleave with posted socket
-//   notifications in the order they arrive. Enabled and Interval 1000 by default.
+//   notifications in the order they arrive. Enabled and Interval 1000 by default. No tick runs once the
+//   application's loop has ended (while the forms are destroyed), whichever pump dispatches the queue.
 // Everything but painting into a paint box's device context is GUI-thread only.
 #pragma once
 
@@ -62,9 +63,10 @@ class TImage : public TGraphicControl {
   ~TImage() override;
 
   TPicture* Picture() const { return FPicture.get(); }
-  // Sized to the picture while set.
+  // Sized to the picture while set; a description's Width and Height give way to it.
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool autoSize);
+  void Loaded() override;
   // Scaled to the control's size; otherwise drawn at the top left (or centred with Center).
   bool Stretch() const { return FStretch; }
   void SetStretch(bool stretch);

@@ -34,7 +34,8 @@
 // posted socket notifications, timer ticks and user input interleave in the order they arrive. ProcessMessages
 // handles what is waiting (Qt's events and the queue) without blocking; it is the pump the socket component's
 // waits use, and it works without a display too. Once the loop has ended no timer tick or posted message is
-// dispatched any more: OnDestroy and the destruction of components run with the queue held back.
+// dispatched any more: OnDestroy and the destruction of components run with the queue held back, and a timer
+// does not tick then even when another pump (a socket's own) dispatches the queue.
 //
 // Everything here belongs to the GUI thread (the thread that called Initialize).
 #pragma once

@@ -23,7 +23,8 @@ class TLabel : public TGraphicControl {
   // Any thread: paints now on the GUI thread; from elsewhere asks the GUI thread to paint, without waiting.
   void Repaint() override;
 
-  // Sized to its text (all lines) while set; the default.
+  // Sized to its text (all lines) while set; the default. A description's Width and Height give way to it,
+  // wherever they stand among the label's properties.
   bool AutoSize() const { return FAutoSize; }
   void SetAutoSize(bool autoSize);
   // Shows what lies beneath instead of filling with Color.
@@ -33,6 +34,7 @@ class TLabel : public TGraphicControl {
   struct TPending;
   // The GUI thread's side of a hand-over from another thread.
   void ApplyPending(const std::string& text, bool repaint);
+  void Loaded() override;
 
  protected:
   void ApplyFont() override;

@@ -38,8 +38,9 @@ class TThread {
   // Waits until the body has returned (at once for a thread never resumed); its ReturnValue.
   int WaitFor();
 
-  // Maps to the nice value of that thread (tpLower: +5 ... tpIdle: +19). Raising above normal needs the right to
-  // do so; without it the thread stays at normal.
+  // Maps to the nice value of that thread, relative to the one it started with (its creator's): tpLower +5,
+  // tpLowest +10, tpIdle the lowest there is (19). Raising above normal needs the right to do so; without it the
+  // thread stays at normal.
   TThreadPriority Priority() const { return FPriority; }
   void SetPriority(TThreadPriority priority);
   // The thread's kernel id (0 before it starts).
