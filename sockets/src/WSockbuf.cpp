@@ -16,15 +16,19 @@ void TBuffer::SetBufSize(std::int32_t Size) {
   if (Size <= 0) Size = DefaultBlockSize;
   if (Size == Capacity) return;
   auto* fresh = new std::uint8_t[static_cast<std::size_t>(Size)];
-  if (WritePos != ReadPos) {
-    // Never copy past the new storage: a shrink keeps what fits.
-    std::int32_t keep = std::min(WritePos, Size);
-    std::memcpy(fresh, Storage, static_cast<std::size_t>(keep));
+  if (WritePos != ReadPos && WritePos <= Size) {
+    // Everything written fits where it is.
+    std::memcpy(fresh, Storage, static_cast<std::size_t>(WritePos));
+  } else if (WritePos != ReadPos) {
+    // A shrink below the write position keeps the unread bytes that fit, moved to the front: the bytes already
+    // taken are of no use, and positions past the new end would leave a block that takes and gives nothing.
+    std::int32_t keep = std::min(WritePos - ReadPos, Size);
+    std::memcpy(fresh, Storage + ReadPos, static_cast<std::size_t>(keep));
+    ReadPos = 0;
     WritePos = keep;
-    ReadPos = std::min(ReadPos, WritePos);
   } else {
-    WritePos = std::min(WritePos, Size);
-    ReadPos = WritePos;
+    ReadPos = 0;
+    WritePos = 0;
   }
   delete[] Storage;
   Storage = fresh;

@@ -82,6 +82,7 @@ LRESULT SocketWindowProc(HWND Window, UINT Msg, WPARAM wParam, LPARAM lParam) {
 // ---- Construction and destruction ------------------------------------------------------------------------
 
 TCustomWSocket::TCustomWSocket(TComponent* AOwner) : TComponent(AOwner) {
+  FOwnerThread = std::this_thread::get_id();
   AddLiveSocket(this);
   NotifyWindow = AllocateSocketWindow(this);
   SendBlockSize = DefaultBlockSize;
@@ -167,6 +168,9 @@ void TCustomWSocket::WndProc(TMessage& MsgRec) {
       case WM_CLOSE_DELAYED:
         HandleCloseDelayedMessage(MsgRec);
         break;
+      case WM_SEND_FAILED:
+        HandleSendFailedMessage(MsgRec);
+        break;
       case WM_WSOCKET_RELEASE:
         // The object is gone once this returns: nothing of it may be touched afterwards.
         MsgRec.Result = 0;
@@ -199,6 +203,9 @@ void TCustomWSocket::Dispatch(TMessage& Message) {
     case WM_CLOSE_DELAYED:
       HandleCloseDelayedMessage(Message);
       break;
+    case WM_SEND_FAILED:
+      HandleSendFailedMessage(Message);
+      break;
     case WM_WSOCKET_RELEASE:
       HandleReleaseMessage(Message);
       break;
@@ -224,7 +231,10 @@ void TCustomWSocket::HandleBgException(Exception& E) {
 }
 
 void TCustomWSocket::HandleSelectMessage(TMessage& Msg) {
-  if (Msg.WParam != SocketHandle || Paused) return;
+  // Without a socket nothing is left to notify about: a write notification that Send posted before a close
+  // carries INVALID_SOCKET too, and must not report a closed socket's data as sent.
+  SOCKET handle = SocketHandle;
+  if (handle == INVALID_SOCKET || Msg.WParam != handle || Paused) return;
   WORD events = WSAGETSELECTEVENT(Msg.LParam);
   WORD error = WSAGETSELECTERROR(Msg.LParam);
   if ((events & FD_CONNECT) != 0) {
@@ -254,6 +264,54 @@ void TCustomWSocket::HandleCloseDelayedMessage(TMessage& Msg) {
 
 void TCustomWSocket::HandleReleaseMessage(TMessage& Msg) {
   delete this;
+}
+
+void TCustomWSocket::HandleSendFailedMessage(TMessage& Msg) {
+  const auto failedOn = static_cast<SOCKET>(Msg.WParam);
+  const auto work = static_cast<std::uint16_t>(static_cast<std::uint32_t>(Msg.LParam) >> 16);
+  const auto error = static_cast<WORD>(Msg.LParam & 0xFFFF);
+  if ((work & (kDeferSessionFatal | kDeferReportClose)) != 0) {
+    bool current;
+    {
+      std::lock_guard<std::mutex> guard(FSendGuard);
+      // A close since the failure took the handle and cleared the mark: that session is over, and a socket
+      // opened since (perhaps under the same number) is none of this message's business.
+      current = SocketHandle == failedOn && (failedOn == INVALID_SOCKET || FSendFailedOn == failedOn);
+    }
+    if (current) {
+      if ((work & kDeferReportClose) != 0) {
+        ws::closesocket(TakeSocketHandle());
+        ChangeState(wsClosed);
+      }
+      if ((work & kDeferSessionFatal) != 0) {
+        // The owner may have reported the session's end already (an FD_CLOSE handled while this was queued).
+        const bool notify = !CloseNotified;
+        CloseNotified = true;
+        Close();
+        if (notify) TriggerSessionClosed(error);
+      }
+    }
+  }
+  if ((work & kDeferErrorEvent) != 0) {
+    FLastError = error;
+    TriggerError();
+  }
+}
+
+bool TCustomWSocket::OnOwnerThread() const {
+  return std::this_thread::get_id() == FOwnerThread;
+}
+
+void TCustomWSocket::DeferToOwner(std::uint16_t Work, int Error) {
+  SOCKET handle;
+  {
+    std::lock_guard<std::mutex> guard(FSendGuard);
+    handle = SocketHandle;
+    if ((Work & (kDeferSessionFatal | kDeferReportClose)) != 0 && handle != INVALID_SOCKET) FSendFailedOn = handle;
+  }
+  // Posted once the guard is released: the guard is never held while another lock is taken.
+  PostMessageA(NotifyWindow, WM_SEND_FAILED, handle,
+               static_cast<LPARAM>((static_cast<std::uint32_t>(Work) << 16) | (static_cast<std::uint32_t>(Error) & 0xFFFF)));
 }
 
 // ---- State and triggers ------------------------------------------------------------------------------------
@@ -323,7 +381,20 @@ void TCustomWSocket::RaiseSocketError(const std::string& SockFunc) {
   std::int32_t code = ws::WSAGetLastError();
   std::string message =
       "Error " + std::to_string(code) + " in function " + SockFunc + "\r\n" + WSocketErrorText(code);
-  if (code == WSAECONNRESET || code == WSAENOTCONN) {
+  const bool closes = code == WSAECONNRESET || code == WSAENOTCONN;
+  if (!OnOwnerThread()) {
+    // Only Send comes here from another thread: the caller learns of the failure now, the owner does the rest.
+    FLastError = code;
+    const bool toHandler = Assigned(OnError);
+    std::uint16_t work = 0;
+    if (closes) work |= kDeferReportClose;
+    if (toHandler) work |= kDeferErrorEvent;
+    if (work != 0) DeferToOwner(work, code);
+    if (toHandler) return;
+    RaiseException(message);
+    return;
+  }
+  if (closes) {
     ws::closesocket(TakeSocketHandle());
     ChangeState(wsClosed);
   }
@@ -362,6 +433,7 @@ void TCustomWSocket::ProcessMessages() {
 SOCKET TCustomWSocket::TakeSocketHandle() {
   // Under the send guard: once the handle is taken, no send on it is in flight or can start.
   std::lock_guard<std::mutex> guard(FSendGuard);
+  FSendFailedOn = INVALID_SOCKET;
   return SocketHandle.exchange(INVALID_SOCKET);
 }
 
@@ -420,7 +492,13 @@ void TCustomWSocket::Abort() {
 }
 
 void TCustomWSocket::Flush() {
-  while (SocketHandle != INVALID_SOCKET && !SendQueueEmpty) {
+  // A queue without a block has nothing to send, and TryToSend never marks it empty: waiting for the mark would
+  // pump until the socket closed.
+  auto queueHoldsBlock = [this] {
+    std::lock_guard<std::mutex> guard(FSendGuard);
+    return !SendQueue.empty();
+  };
+  while (SocketHandle != INVALID_SOCKET && !SendQueueEmpty && queueHoldsBlock()) {
     TryToSend();
     MessagePump();
   }

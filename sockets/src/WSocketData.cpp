@@ -2,8 +2,10 @@
 //
 // The send guard (FSendGuard) is held only around queue work and the non-blocking platform sends that drain it,
 // never while an event handler runs: OnSendData counts are collected while it is held and fired afterwards, and
-// the closes and reports of a failed send run after it is released.
+// the closes and reports of a failed send run after it is released: on the owner thread at once, from another
+// thread's Send by a message to the owner (see the top of WSocket.h).
 #include <cstring>
+#include <exception>
 #include <memory>
 
 #include "sockets/WSocket.h"
@@ -70,7 +72,8 @@ int TCustomWSocket::RealSend(const void* Data, int Len) {
 
 TCustomWSocket::TSendResult TCustomWSocket::TryToSendLocked() {
   TSendResult r;
-  if (SocketHandle == INVALID_SOCKET || SendQueue.empty()) return r;
+  r.Handle = SocketHandle;
+  if (r.Handle == INVALID_SOCKET || r.Handle == FSendFailedOn || SendQueue.empty()) return r;
   struct TCollect {
     std::vector<std::int32_t>*& Sink;
     ~TCollect() { Sink = nullptr; }
@@ -98,6 +101,8 @@ TCustomWSocket::TSendResult TCustomWSocket::TryToSendLocked() {
       if (ClosesSession(e)) {
         r.Outcome = TSendOutcome::Fatal;
         r.Error = e;
+        // Another thread leaves the close to the owner; until then nothing more goes out on this socket.
+        if (!OnOwnerThread()) FSendFailedOn = r.Handle;
       } else if (e != WSAEWOULDBLOCK) {
         r.Outcome = TSendOutcome::Failed;
         r.Error = e;
@@ -111,21 +116,39 @@ TCustomWSocket::TSendResult TCustomWSocket::TryToSendLocked() {
 }
 
 void TCustomWSocket::FinishSend(TSendResult& Result) {
-  for (std::int32_t n : Result.Sent) TriggerSendData(n);
-  switch (Result.Outcome) {
-    case TSendOutcome::Stopped:
-      break;
-    case TSendOutcome::Fatal:
-      CloseNotified = true;
-      Close();
-      TriggerSessionClosed(static_cast<WORD>(Result.Error));
-      break;
-    case TSendOutcome::Failed:
-      // Handlers may have run since the failure: the report must see the send's own error.
-      ws::WSASetLastError(Result.Error);
-      RaiseSocketError("TryToSend failed");
-      break;
+  // The sends have happened: every count is reported and the failure is dealt with even when an OnSendData
+  // handler raises. The first exception to arise is the one that leaves.
+  std::exception_ptr handlerError;
+  for (std::int32_t n : Result.Sent) {
+    try {
+      TriggerSendData(n);
+    } catch (...) {
+      if (!handlerError) handlerError = std::current_exception();
+    }
   }
+  try {
+    switch (Result.Outcome) {
+      case TSendOutcome::Stopped:
+        break;
+      case TSendOutcome::Fatal:
+        if (!OnOwnerThread()) {
+          DeferToOwner(kDeferSessionFatal, Result.Error);
+          break;
+        }
+        CloseNotified = true;
+        Close();
+        TriggerSessionClosed(static_cast<WORD>(Result.Error));
+        break;
+      case TSendOutcome::Failed:
+        // Handlers may have run since the failure: the report must see the send's own error.
+        ws::WSASetLastError(Result.Error);
+        RaiseSocketError("TryToSend failed");
+        break;
+    }
+  } catch (...) {
+    if (!handlerError) throw;
+  }
+  if (handlerError) std::rethrow_exception(handlerError);
 }
 
 void TCustomWSocket::TryToSend() {
@@ -138,7 +161,14 @@ void TCustomWSocket::TryToSend() {
 }
 
 int TCustomWSocket::Send(const void* Data, int Len) {
-  if (FState != wsConnected) {
+  bool connected = FState == wsConnected;
+  if (connected && !OnOwnerThread()) {
+    // A failure of this thread's earlier send that the owner has not closed yet: the owner would find the
+    // socket closed by now, so this thread must too.
+    std::lock_guard<std::mutex> guard(FSendGuard);
+    connected = SocketHandle != FSendFailedOn;
+  }
+  if (!connected) {
     ws::WSASetLastError(WSAENOTCONN);
     RaiseSocketError("Send");
     return -1;
@@ -152,9 +182,11 @@ int TCustomWSocket::Send(const void* Data, int Len) {
     r = TryToSendLocked();
   }
   FinishSend(r);
-  // OnDataSent comes from the window's own thread, after Send has returned.
-  if (SendQueueEmpty)
-    PostMessageA(NotifyWindow, WM_ASYNCSELECT, SocketHandle, WSAMAKESELECTREPLY(static_cast<WORD>(FD_WRITE), 0));
+  // OnDataSent comes from the window's own thread, after Send has returned. Whether this Send emptied the queue
+  // is its own finding under the guard: the shared mark may have been set since by the owner's drain, which
+  // reports OnDataSent itself.
+  if (r.QueueEmpty)
+    PostMessageA(NotifyWindow, WM_ASYNCSELECT, r.Handle, WSAMAKESELECTREPLY(static_cast<WORD>(FD_WRITE), 0));
   return result;
 }
 
@@ -218,8 +250,11 @@ std::string TCustomWSocket::ReceiveStr() {
   if (n == 0) {
     // A waiting count of 0 on a datagram socket may stand for an empty datagram. Left in place it would keep
     // every later datagram behind it and, since no receive re-enables the read notification, silence the socket
-    // for good; so it is taken. A receive that finds nothing at all leaves things as they were.
+    // for good; so it is taken. A receive that finds nothing at all leaves things as they were. Only the
+    // socket's own count tells: a layer's count of 0 (no line pending) says nothing of what waits at the socket.
     if (SocketType != SOCK_DGRAM) return result;
+    std::int32_t own = TCustomWSocket::GetRcvdCount();
+    if (own != 0) return result;
     std::int32_t lastError = FLastError;
     result.resize(kLargestDatagram);
     int m = Receive(result.data(), kLargestDatagram);

@@ -129,6 +129,20 @@ TEST(Object, SelectNotificationsForAnotherSocketOrWhilePausedChangeNothing) {
   EXPECT_FALSE(s.Paused);
 }
 
+TEST(Object, SelectNotificationsWithoutASocketChangeNothing) {
+  // A write notification that a Send posted just before a close names no socket by the time it is handled.
+  TEventLog log;
+  PlainUdp peer;
+  TTestSocket s(nullptr);
+  ConnectUdp(s, peer.Port());
+  s.Close();
+  ASSERT_EQ(s.SocketHandle.load(), INVALID_SOCKET);
+  log.Attach(s);
+  SendMessageA(s.NotifyWindow, WM_ASYNCSELECT, INVALID_SOCKET, Select(FD_WRITE | FD_CLOSE | FD_CONNECT));
+  EXPECT_EQ(log.Joined(), "");
+  EXPECT_EQ(s.State(), wsClosed);
+}
+
 TEST(Object, ANotificationQueuedBeforePauseIsDroppedNotKept) {
   TTestSocket s(nullptr);
   s.SetProto("udp");

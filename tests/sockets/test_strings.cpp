@@ -61,7 +61,34 @@ TEST(Buffer, ResizeKeepsDataAndNeverCopiesPastTheNewStorage) {
   b.SetBufSize(4);
   p = b.Peek(len);
   EXPECT_EQ(b.Capacity, 4);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(p), static_cast<std::size_t>(len)), "23");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(p), static_cast<std::size_t>(len)), "2345")
+      << "the unread bytes that fit are kept, not the first bytes written";
+}
+
+TEST(Buffer, AShrinkBelowTheWritePositionLeavesAUsableBlock) {
+  TBuffer b(64);
+  std::string data;
+  for (int i = 0; i < 50; ++i) data += static_cast<char>(i + 1);
+  b.Write(data.data(), 50);
+  b.Remove(30);
+  b.SetBufSize(20);
+  std::int32_t len = 0;
+  std::uint8_t* p = b.Peek(len);
+  ASSERT_EQ(len, 20) << "the 20 unread bytes fit and are kept";
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(p), 20), data.substr(30));
+  EXPECT_EQ(b.Remove(20), 20);
+  EXPECT_EQ(b.ReadPos, 0);
+  EXPECT_EQ(b.WritePos, 0);
+  EXPECT_EQ(b.Write("abc", 3), 3) << "the emptied block takes data again";
+  // More unread than fits: the first unread bytes are kept.
+  TBuffer c(64);
+  c.Write(data.data(), 50);
+  c.Remove(10);
+  c.SetBufSize(8);
+  p = c.Peek(len);
+  ASSERT_EQ(len, 8);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(p), 8), data.substr(10, 8));
+  EXPECT_EQ(c.Write("x", 1), 0) << "full";
 }
 
 TEST(FindByteTest, FirstMatchOrNull) {

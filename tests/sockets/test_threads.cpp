@@ -94,3 +94,196 @@ TEST(SendFromAnotherThread, AStreamThatWouldBlockDrainsInOrder) {
   EXPECT_TRUE(ToString(got) == expected) << "bytes lost, doubled or reordered";
   s.Close();
 }
+
+// A send that fails on the other thread must leave the object to its owner: the close, the state change and
+// OnSessionClosed happen on the owner's thread, once, while the sending thread still learns of the failure.
+namespace {
+
+struct TThreadLog {
+  std::thread::id Owner = std::this_thread::get_id();
+  std::atomic<int> Closed{0};
+  std::atomic<int> StateChanges{0};
+  std::atomic<int> OffOwner{0};
+  void Attach(TCustomWSocket& s) {
+    s.OnSessionClosed = [this](TObject*, WORD) {
+      ++Closed;
+      if (std::this_thread::get_id() != Owner) ++OffOwner;
+    };
+    s.OnChangeState = [this](TObject*, TSocketState, TSocketState) {
+      ++StateChanges;
+      if (std::this_thread::get_id() != Owner) ++OffOwner;
+    };
+  }
+};
+
+// Sends until Send reports the failure; returns the report's text ("" when Send returned -1).
+std::string SendUntilFailure(TCustomWSocket& s, std::atomic<bool>& stop) {
+  std::string chunk(3000, 'x');
+  while (!stop) {
+    try {
+      if (s.SendStr(chunk) < 0) return "";
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+  }
+  return "stopped";
+}
+
+void ConnectTcp(TTestSocket& s, PlainTcpServer& server) {
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(server.Port()));
+  s.SetLingerOnOff(wsLingerOff);
+  s.Connect();
+  ASSERT_TRUE(server.Accept(3000));
+  ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
+}
+
+}  // namespace
+
+TEST(SendFromAnotherThread, AResetMeetsTheSenderWhileTheOwnerIsBusy) {
+  // The owner handles nothing until the sending thread has met the reset and ended: everything that the
+  // failure changes must wait for the owner.
+  PlainTcpServer server;
+  TTestSocket s(nullptr);
+  ConnectTcp(s, server);
+  TThreadLog log;
+  log.Attach(s);
+  server.Reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::atomic<bool> stop{false};
+  std::string report;
+  std::thread sender([&] { report = SendUntilFailure(s, stop); });
+  sender.join();
+  EXPECT_EQ(report, "Error 10057 in function Send\r\nSocket is not connected")
+      << "after the failed send the thread's next Send fails as on a closed socket";
+  EXPECT_EQ(s.State(), wsConnected) << "nothing changed on the sending thread";
+  EXPECT_NE(s.SocketHandle.load(), INVALID_SOCKET);
+  EXPECT_EQ(log.Closed.load() + log.StateChanges.load(), 0);
+
+  PumpUntil([&] { return s.State() == wsClosed; });
+  PumpFor(50);
+  EXPECT_EQ(s.State(), wsClosed);
+  EXPECT_EQ(s.SocketHandle.load(), INVALID_SOCKET);
+  EXPECT_EQ(log.Closed.load(), 1);
+  EXPECT_EQ(log.OffOwner.load(), 0);
+}
+
+TEST(SendFromAnotherThread, AResetWhileTheOwnerHandlesNotificationsClosesOnceOnTheOwner) {
+  for (int round = 0; round < 10; ++round) {
+    PlainTcpServer server;
+    TTestSocket s(nullptr);
+    ConnectTcp(s, server);
+    TThreadLog log;
+    log.Attach(s);
+    s.OnDataAvailable = [&](TObject*, WORD) { s.ReceiveStr(); };
+    std::atomic<bool> stop{false};
+    std::atomic<bool> failed{false};
+    std::string report;
+    std::thread sender([&] {
+      report = SendUntilFailure(s, stop);
+      failed = true;
+    });
+    PumpFor(5);
+    server.Reset();
+    PumpUntil([&] { return failed.load() && s.State() == wsClosed; }, 5000);
+    PumpFor(20);
+    stop = true;
+    sender.join();
+    PumpFor(20);
+    EXPECT_EQ(report, "Error 10057 in function Send\r\nSocket is not connected") << "round " << round;
+    EXPECT_EQ(s.State(), wsClosed) << "round " << round;
+    EXPECT_EQ(log.Closed.load(), 1) << "round " << round;
+    EXPECT_EQ(log.OffOwner.load(), 0) << "round " << round;
+  }
+}
+
+TEST(SendFromAnotherThread, SendOnASocketThatIsNotConnected) {
+  TThreadLog log;
+  {
+    // Without OnError: the caller gets the report, the owner makes the state change.
+    TTestSocket s(nullptr);
+    log.Attach(s);
+    std::string report;
+    std::thread([&] { report = ErrorOf([&] { s.SendStr("x"); }); }).join();
+    EXPECT_EQ(report, "Error 10057 in function Send\r\nSocket is not connected");
+    EXPECT_EQ(s.LastError(), WSAENOTCONN);
+    EXPECT_EQ(log.StateChanges.load(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return log.StateChanges.load() == 1; }));
+  }
+  {
+    // With OnError: Send gives -1 and the handler runs on the owner.
+    TTestSocket s(nullptr);
+    std::atomic<int> errors{0};
+    std::atomic<int> errorsOffOwner{0};
+    s.OnError = [&](TObject*) {
+      ++errors;
+      if (std::this_thread::get_id() != log.Owner) ++errorsOffOwner;
+    };
+    int result = 0;
+    std::thread([&] { result = s.SendStr("x"); }).join();
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(errors.load(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return errors.load() == 1; }));
+    EXPECT_EQ(errorsOffOwner.load(), 0);
+    EXPECT_EQ(s.LastError(), WSAENOTCONN);
+  }
+  EXPECT_EQ(log.OffOwner.load(), 0);
+}
+
+namespace {
+
+// Each platform send takes what it is given while sends are allowed, and would block otherwise.
+class TGatedSocket : public TTestSocket {
+ public:
+  using TTestSocket::TTestSocket;
+  std::atomic<int> Allowed{0};
+
+ protected:
+  int RealSend(const void* Data, int Len) override {
+    if (Allowed.load() <= 0) {
+      WSocket::WSASetLastError(WSAEWOULDBLOCK);
+      return SOCKET_ERROR;
+    }
+    --Allowed;
+    return TWSocket::RealSend(Data, Len);
+  }
+};
+
+}  // namespace
+
+TEST(SendFromAnotherThread, AQueueThatTheOwnerDrainedIsReportedSentOnce) {
+  // The other thread's Send leaves bytes queued; while its OnSendData runs, the owner's write notification
+  // drains the queue and reports OnDataSent. The Send must not report the owner's drain a second time.
+  PlainUdp peer;
+  peer.SetReceiveBuffer(1 << 20);
+  TGatedSocket s(nullptr);
+  s.SetProto("udp");
+  s.SetAddr("127.0.0.1");
+  s.SetPort(std::to_string(peer.Port()));
+  s.Connect();
+  ASSERT_EQ(s.State(), wsConnected);
+  PumpFor(20);  // the platform's first write notification
+  const auto owner = std::this_thread::get_id();
+  std::atomic<int> dataSent{0};
+  std::atomic<bool> drainNow{false};
+  std::atomic<bool> drained{false};
+  s.OnDataSent = [&](TObject*, WORD) { ++dataSent; };
+  s.OnSendData = [&](TObject*, std::int32_t) {
+    if (std::this_thread::get_id() == owner || drainNow) return;
+    drainNow = true;
+    while (!drained) std::this_thread::yield();
+  };
+  s.Allowed = 1;  // the first of the two datagrams leaves, the second waits
+  std::thread sender([&] { EXPECT_EQ(s.SendStr(Pattern(2000)), 2000); });
+  while (!drainNow) std::this_thread::yield();
+  s.Allowed = 100;
+  SendMessageA(s.NotifyWindow, WM_ASYNCSELECT, s.SocketHandle, WSAMAKESELECTREPLY(FD_WRITE, 0));
+  EXPECT_EQ(dataSent.load(), 1);
+  drained = true;
+  sender.join();
+  PumpFor(100);
+  EXPECT_EQ(dataSent.load(), 1);
+  auto got = peer.ReceiveAll(100);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].size() + got[1].size(), 2000u);
+}

@@ -195,6 +195,57 @@ TEST(UdpSend, SendOnAClosedSocketIsReported) {
   EXPECT_EQ(s.LastError(), 10057);
 }
 
+namespace {
+
+// The first platform send takes 10 bytes, the next fails with FailWith.
+class TFailingSecondSend : public TTestSocket {
+ public:
+  using TTestSocket::TTestSocket;
+  int FailWith = 0;
+  int Calls = 0;
+
+ protected:
+  int RealSend(const void* Data, int Len) override {
+    if (++Calls > 1) {
+      WSocket::WSASetLastError(FailWith);
+      return SOCKET_ERROR;
+    }
+    return TWSocket::RealSend(Data, std::min(Len, 10));
+  }
+};
+
+}  // namespace
+
+TEST(UdpSend, AnOnSendDataExceptionDoesNotSkipTheFailureOfTheSameSend) {
+  {
+    // A send that fails for good still closes and reports the session's end; the handler's exception leaves.
+    PlainUdp peer;
+    TFailingSecondSend s(nullptr);
+    ConnectUdp(s, peer.Port());
+    s.FailWith = WSAECONNRESET;
+    std::vector<std::string> closed;
+    s.OnSessionClosed = [&](TObject*, WORD e) { closed.push_back(std::to_string(e)); };
+    s.OnSendData = [](TObject*, std::int32_t) { throw ESocketException("from OnSendData"); };
+    EXPECT_EQ(ErrorOf([&] { s.SendStr(Pattern(100)); }), "from OnSendData");
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(closed, std::vector<std::string>{"10054"});
+  }
+  {
+    // A send that fails otherwise is still reported.
+    PlainUdp peer;
+    TFailingSecondSend s(nullptr);
+    ConnectUdp(s, peer.Port());
+    s.FailWith = WSAEMSGSIZE;
+    int errors = 0;
+    s.OnError = [&](TObject*) { ++errors; };
+    s.OnSendData = [](TObject*, std::int32_t) { throw ESocketException("from OnSendData"); };
+    EXPECT_EQ(ErrorOf([&] { s.SendStr(Pattern(100)); }), "from OnSendData");
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(s.LastError(), WSAEMSGSIZE);
+    EXPECT_EQ(s.State(), wsConnected);
+  }
+}
+
 TEST(UdpSend, UrgentFlagReachesEveryDatagramSend) {
   PlainUdp peer;
   TTestSocket s(nullptr);
@@ -246,6 +297,27 @@ TEST(UdpQueue, ConnectEmptiesTheQueueOfAnEarlierSocket) {
   EXPECT_TRUE(peer.ReceiveAll(50).empty());
 }
 
+TEST(UdpQueue, FlushEndsWhenNothingIsQueued) {
+  PlainUdp peer;
+  TTestSocket s(nullptr);
+  ConnectUdp(s, peer.Port());
+  // An empty send before any data leaves the queue without a block and without its empty mark.
+  s.SendStr("");
+  ASSERT_TRUE(s.SendQueue.empty());
+  ASSERT_FALSE(s.SendQueueEmpty);
+  // A Flush that waited for the mark would pump until something closed the socket.
+  s.CloseDelayed();
+  s.Flush();
+  EXPECT_EQ(s.State(), wsConnected) << "Flush pumped instead of returning";
+  // With bytes queued it still drains them first.
+  s.WouldBlock = true;
+  s.SendStr("queued");
+  s.WouldBlock = false;
+  s.Flush();
+  EXPECT_TRUE(s.SendQueueEmpty);
+  EXPECT_EQ(ToString(peer.Receive(1000).value_or(Bytes{})), "queued");
+}
+
 TEST(UdpQueue, AbortDropsQueuedData) {
   TEventLog log;
   PlainUdp peer;
@@ -295,6 +367,27 @@ TEST(UdpReceive, AnEmptyDatagramDoesNotSilenceTheSocket) {
   peer.SendTo(port, Bytes{});
   peer.SendTo(port, ToBytes("after"));
   EXPECT_TRUE(PumpUntil([&] { return has("after"); }));
+}
+
+TEST(UdpReceive, InLineModeWithNoLinePendingReceiveStrLeavesTheDatagramWaiting) {
+  TTestSocket s(nullptr);
+  std::uint16_t port = ListenUdp(s);
+  s.SetLineMode(true);
+  PlainUdp peer;
+  peer.SendTo(port, ToBytes("no line end"));
+  ULONG waiting = 0;
+  for (int i = 0; i < 200 && waiting == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WSocket::ioctlsocket(s.SocketHandle, FIONREAD, &waiting);
+  }
+  ASSERT_GT(waiting, 0u);
+  // No line is pending, so there is nothing to hand out; the datagram is not an empty one and must stay for the
+  // line layer.
+  EXPECT_EQ(s.ReceiveStr(), "");
+  waiting = 0;
+  WSocket::ioctlsocket(s.SocketHandle, FIONREAD, &waiting);
+  EXPECT_GT(waiting, 0u) << "the datagram was taken past the line layer";
+  EXPECT_EQ(s.ReadCount(), 0);
 }
 
 TEST(UdpReceive, WithoutHandlerWaitingDataIsDropped) {

@@ -14,8 +14,8 @@ class TBuffer : public TObject {
   explicit TBuffer(std::int32_t Size);
   ~TBuffer() override;
 
-  // Gives the block Size bytes of storage, keeping what it holds. Shrinking below WritePos keeps only the
-  // bytes that fit and pulls both positions back inside the new storage.
+  // Gives the block Size bytes of storage, keeping what it holds. Shrinking below WritePos keeps the unread
+  // bytes that fit, moved to the start of the new storage (ReadPos 0), so the block stays usable.
   void SetBufSize(std::int32_t Size);
   // Appends up to the free room; returns the number of bytes taken (0 when the block is full).
   std::int32_t Write(const void* Data, std::int32_t Len);

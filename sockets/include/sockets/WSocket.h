@@ -21,15 +21,23 @@
 //   texts (WSocketErrorText), the resolution routines (WSocketResolveHost/Port/Proto) and ESocketException.
 // With SocksServer empty and LineMode off (the suite's only use) the three layers pass everything to the base.
 //
-// Threads. The component is made for the thread that creates it: its notifications are handled there, and its
-// events fire there. Calls on one object come from one thread at a time, and that thread's notification handling
-// counts as such a call, with ONE exception: the send queue is guarded, so one other thread may call Send and
-// SendStr on a connected socket while the creating thread handles its notifications (the broadcast sender's frame
-// thread does). The guard covers every use of the queue (Send and its failure paths, the write notification and
-// TryToSend, Flush, the closes, Abort, Connect and Listen, the destructor); it is never held while an event handler
-// runs (OnSendData fires after the guard is released, still before Send returns), it is released when an exception
-// leaves, and Send never waits for the creating thread's message handling. Everything else (setters, Connect,
-// Listen, Close ...) must not run concurrently with such a Send.
+// Threads. The component belongs to the thread that creates it (its owner): the notifications are handled there,
+// the events fire there, and every operation is called there, with ONE exception: one other thread may call Send
+// and SendStr (nothing else) on the object while the owner handles its notifications and makes its own calls (the
+// broadcast sender's frame thread does). What makes that safe is the send guard, a mutex over the send queue, the
+// taking of the socket handle and the mark of a send that failed on the other thread. It is held by Send and by
+// the write notification's TryToSend while they fill and drain the queue, by Flush's look at the queue, by the
+// closes and Abort while they take the handle, by Abort, Connect, Listen and the destructor while they empty the
+// queue; it is never held while an event handler runs, it is released when an exception leaves, and Send never
+// waits for the owner's message handling.
+// On the other thread Send changes nothing outside the guard: OnSendData fires on that thread (after the guard is
+// released, before Send returns), but a send that fails for good, or finds the socket not connected, only marks
+// the socket under the guard so that nothing more is sent on it, and posts the rest to the owner's notification
+// window: the close, the state change, OnSessionClosed (still at most once per session) and OnError. The caller
+// still gets at once what the owner would get: the ESocketException of the report (or -1 when OnError is
+// assigned), and from then on every Send fails as on a socket that is not connected.
+// Not guarded: the properties, their setters and the event references. They must not change while the other
+// thread may send; State, SocketHandle and LastError are atomic, so that thread may read them.
 //
 // Errors: operations report through RaiseException/RaiseSocketError: an ESocketException, or the OnError event
 // when a handler is assigned. An exception that escapes an event handler during notification handling goes to
@@ -52,6 +60,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "rtl/classes.h"
@@ -106,6 +115,9 @@ constexpr UINT WM_ASYNCGETHOSTBYADDR = WM_USER + 3;
 constexpr UINT WM_CLOSE_DELAYED = WM_USER + 4;
 constexpr UINT WM_WSOCKET_RELEASE = WM_USER + 5;
 constexpr UINT WM_TRIGGER_EXCEPTION = WM_USER + 6;
+// What a Send on another thread left for the owner (see the top of this file): wParam the socket handle it
+// failed on, lParam the work (low 16 bits: the error, high 16 bits: TCustomWSocket's deferred-work bits).
+constexpr UINT WM_SEND_FAILED = WM_USER + 7;
 constexpr UINT WM_TRIGGER_DATA_AVAILABLE = WM_USER + 20;
 
 class TCustomWSocket;
@@ -321,6 +333,7 @@ class TCustomWSocket : public TComponent {
   void HandleHostByAddrMessage(TMessage& Msg);
   void HandleCloseDelayedMessage(TMessage& Msg);
   void HandleReleaseMessage(TMessage& Msg);
+  void HandleSendFailedMessage(TMessage& Msg);
 
   void AppendToSendQueue(const void* Data, int Len);
   void ReceiveLoop(WORD Error);
@@ -395,12 +408,25 @@ class TCustomWSocket : public TComponent {
     TSendOutcome Outcome = TSendOutcome::Stopped;
     int Error = 0;
     bool QueueEmpty = false;
+    SOCKET Handle = INVALID_SOCKET;  // the socket that the result is about
     std::vector<std::int32_t> Sent;
   };
   TSendResult TryToSendLocked();
   void FinishSend(TSendResult& Result);
   SOCKET TakeSocketHandle();
+  bool OnOwnerThread() const;
+  // The work that a failed Send on another thread hands to the owner.
+  enum : std::uint16_t {
+    kDeferSessionFatal = 1,  // a send failed for good: close, then OnSessionClosed unless already fired
+    kDeferReportClose = 2,   // the report of 10054 or 10057: close the handle and enter wsClosed
+    kDeferErrorEvent = 4     // fire OnError with the code
+  };
+  void DeferToOwner(std::uint16_t Work, int Error);
   std::mutex FSendGuard;
+  // Under the send guard: the socket on which a Send of another thread failed; nothing more is sent on it until
+  // the owner has closed it. INVALID_SOCKET when there is none.
+  SOCKET FSendFailedOn = INVALID_SOCKET;
+  std::thread::id FOwnerThread;
   std::vector<std::int32_t>* FSentCounts = nullptr;
   // Receives made through Receive, ReceiveFrom and the receive loop's discarding read: the loop ends after a
   // pass whose handler received nothing, so a handler that leaves data waiting cannot make it spin for ever.
