@@ -11,6 +11,12 @@
 // decoder is told to expect bytes behind the last macroblock (the padding workaround), so that such bytes are
 // not taken for damage, while damage inside the picture still shows in the frame's error flags. The same
 // frame given again shows the picture it gave the first time: it is not decoded a second time.
+//
+// Frames come from anyone on the network, so the decoder trusts none: a frame whose stream headers name another
+// size or a stream kind the encoder never writes is refused before libavcodec sees it (mpeg4_headers.h), and
+// libavcodec itself may not make pictures larger than the begun size. A key frame whose headers differ from those
+// the decoder last started from, or any key frame after a failed decode, gets a fresh decoder, so that no frame
+// leaves a state that the next correct key frame cannot end.
 #include "divx.h"
 
 extern "C" {
@@ -27,6 +33,8 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 
+#include "mpeg4_headers.h"
+
 namespace {
 
 constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
@@ -35,6 +43,7 @@ constexpr int KNominalRate = 25;  // frames per second the bit-rate ceiling assu
 // Bytes of a picture, after its start code, that tell a frame given again from the next one: the picture
 // header (coding type, time) and the start of its data.
 constexpr size_t KRepeatBytes = 32;
+constexpr int64_t KMinPixelLimit = 512 * 512;
 
 std::mutex gSettingsLock;
 TDivxSettings gSettings;
@@ -305,20 +314,10 @@ LRESULT TDivxDecoder::End() {
 }
 
 bool TDivxDecoder::Open() {
-  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
-  if (!codec) return false;
-  FContext = avcodec_alloc_context3(codec);
   FFrame = av_frame_alloc();
   FLast = av_frame_alloc();
   FPacket = av_packet_alloc();
-  if (!FContext || !FFrame || !FLast || !FPacket) {
-    Close();
-    return false;
-  }
-  FContext->thread_count = 1;
-  FContext->flags |= AV_CODEC_FLAG_LOW_DELAY;
-  FContext->workaround_bugs = FF_BUG_NO_PADDING;
-  if (avcodec_open2(FContext, codec, nullptr) < 0) {
+  if (!FFrame || !FLast || !FPacket || !OpenContext()) {
     Close();
     return false;
   }
@@ -331,12 +330,37 @@ bool TDivxDecoder::Open() {
   return true;
 }
 
+// What one frame can make libavcodec do stays bounded by the begun size: it refuses larger pictures before it
+// allocates for them (the headers were checked before, this holds should a check miss a way), and decodes on the
+// caller's thread alone. Error concealment stays on: it costs little at this size and gives the frames that
+// follow a damaged one a better picture to predict from.
+bool TDivxDecoder::OpenContext() {
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
+  if (!codec) return false;
+  FContext = avcodec_alloc_context3(codec);
+  if (!FContext) return false;
+  FContext->thread_count = 1;
+  FContext->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  FContext->workaround_bugs = FF_BUG_NO_PADDING;
+  // The limit also applies to working buffers that, for small pictures, are much larger than the picture: four
+  // times the begun size, and at least 512 x 512, leaves room for them.
+  FContext->max_pixels = std::max<int64_t>(int64_t{4} * FWidth * FHeight, KMinPixelLimit);
+  if (avcodec_open2(FContext, codec, nullptr) < 0) {
+    avcodec_free_context(&FContext);
+    return false;
+  }
+  FStreamState.clear();
+  FRestart = false;
+  return true;
+}
+
 void TDivxDecoder::Close() {
   avcodec_free_context(&FContext);
   av_buffer_unref(&FBuffer);
   av_frame_free(&FFrame);
   av_frame_free(&FLast);
   FLastHead.clear();
+  FStreamState.clear();
   av_packet_free(&FPacket);
   sws_freeContext(FScaler);
   FScaler = nullptr;
@@ -353,6 +377,8 @@ LRESULT TDivxDecoder::Decompress(const ICDECOMPRESS& ic) {
   size_t picture = 0;
   const size_t length = DivxFrameLength(in, limit, &picture);
   if (length == 0) return ICERR_ERROR;
+  const TMpeg4StreamHeaders headers = ReadMpeg4StreamHeaders(in, picture, FWidth, FHeight);
+  if (!headers.Acceptable) return ICERR_BADFORMAT;
   if (!FContext && !Open()) return ICERR_MEMORY;
 
   // The receiver decodes a complete frame again when more bytes arrive behind it, and the player redraws its
@@ -365,6 +391,15 @@ LRESULT TDivxDecoder::Decompress(const ICDECOMPRESS& ic) {
   }
   FLastHead.clear();
   av_frame_unref(FLast);
+
+  if (headers.HasLayer && (FRestart || headers.State != FStreamState)) {
+    avcodec_free_context(&FContext);
+    if (!OpenContext()) {
+      Close();
+      return ICERR_MEMORY;
+    }
+    FStreamState = headers.State;
+  }
 
   // One copy, into a buffer the decoder takes by reference; the decoder reads a little past the end.
   const size_t needed = length + AV_INPUT_BUFFER_PADDING_SIZE;
@@ -382,13 +417,18 @@ LRESULT TDivxDecoder::Decompress(const ICDECOMPRESS& ic) {
   FPacket->size = static_cast<int>(length);
   int sent = avcodec_send_packet(FContext, FPacket);
   av_packet_unref(FPacket);
-  if (sent < 0) return ICERR_ERROR;
-  if (avcodec_receive_frame(FContext, FFrame) < 0) return ICERR_ERROR;
+  // Whatever a failed frame left in libavcodec ends at the next key frame.
+  auto failed = [this] {
+    FRestart = true;
+    return ICERR_ERROR;
+  };
+  if (sent < 0) return failed();
+  if (avcodec_receive_frame(FContext, FFrame) < 0) return failed();
 
   if (FFrame->decode_error_flags != 0 || FFrame->width != FWidth || FFrame->height != FHeight ||
       FFrame->format != AV_PIX_FMT_YUV420P) {
     av_frame_unref(FFrame);
-    return ICERR_ERROR;
+    return failed();
   }
   Output(FFrame, ic);
   av_frame_move_ref(FLast, FFrame);

@@ -78,6 +78,7 @@ class TDivxDecoder {
 
  private:
   bool Open();
+  bool OpenContext();  // a fresh libavcodec decoder in FContext
   void Close();
   void Output(const AVFrame* picture, const ICDECOMPRESS& ic);
 
@@ -93,6 +94,10 @@ class TDivxDecoder {
   // is given again shows that picture instead of being decoded a second time.
   AVFrame* FLast = nullptr;
   std::vector<uint8_t> FLastHead;
+  // The stream headers the decoder last started from (TMpeg4StreamHeaders::State), and whether a frame has failed
+  // since: a key frame with other headers, or any key frame after a failure, starts a fresh decoder.
+  std::vector<uint8_t> FStreamState;
+  bool FRestart = false;
 };
 
 // Finds the first frame in data[0, size): it must start with a start code; it ends at the first start code
