@@ -26,3 +26,11 @@ bool ReadLE16(TStream& stream, std::uint16_t& value) {
   value = static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
   return true;
 }
+
+TRecordRead ReadFrameRecord(TStream& stream, void* buffer, std::uint32_t& size, std::uint16_t& delay) {
+  if (!ReadLE32(stream, size)) return TRecordRead::End;
+  if (size > FrameRecord::MaxData) return TRecordRead::Damaged;
+  const bool whole = size > 0 && stream.Read(buffer, static_cast<std::int32_t>(size)) == static_cast<std::int32_t>(size);
+  ReadLE16(stream, delay);
+  return whole ? TRecordRead::Whole : TRecordRead::Short;
+}

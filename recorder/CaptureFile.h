@@ -40,3 +40,14 @@ std::int32_t WriteLE32(TStream& stream, std::uint32_t value);
 std::int32_t WriteLE16(TStream& stream, std::uint16_t value);
 bool ReadLE32(TStream& stream, std::uint32_t& value);
 bool ReadLE16(TStream& stream, std::uint16_t& value);
+
+// One record read at the stream's position, as the player reads it: the size field into size, then (when it is
+// at most FrameRecord::MaxData) that many bytes into buffer and the delay field into delay. A field that is not
+// there leaves its variable as it was.
+enum class TRecordRead {
+  Whole,    // the record's bytes are all in buffer (there is at least one)
+  Short,    // no bytes, or the file ends inside them: nothing in buffer to decode
+  End,      // the file ends before the size field
+  Damaged,  // a size no writer produces: the bytes are not read, and nothing after them can be trusted
+};
+TRecordRead ReadFrameRecord(TStream& stream, void* buffer, std::uint32_t& size, std::uint16_t& delay);

@@ -30,16 +30,12 @@ void TPlayThread::Execute() {
     // Past the end of the file the reads bring nothing new: the last picture stays and its delay is waited
     // again, until the count is reached. A record cut short (or empty) is not decoded: the codec would take what
     // the buffer still holds of older frames for it.
-    bool whole = false;
-    if (ReadLE32(*stream, S)) {
-      // A size no writer can produce: the file is damaged here and nothing after it can be trusted.
-      if (S > FrameRecord::MaxData) break;
-      whole = S > 0 && stream->Read(form->PlayInFrame, static_cast<std::int32_t>(S)) == static_cast<std::int32_t>(S);
-      anyRecord = true;
-      ReadLE16(*stream, delay);
-    } else if (!anyRecord) {
-      break;  // not one record in the file: there is nothing to show
-    }
+    const TRecordRead read = ReadFrameRecord(*stream, form->PlayInFrame, S, delay);
+    // A size no writer can produce: the file is damaged here and nothing after it can be trusted.
+    if (read == TRecordRead::Damaged) break;
+    if (read == TRecordRead::End && !anyRecord) break;  // not one record in the file: there is nothing to show
+    anyRecord = anyRecord || read != TRecordRead::End;
+    const bool whole = read == TRecordRead::Whole;
     // Only a position that is shown moves the label on.
     form->PlayLabel->SetCaption(IntToStr(i) + ofCount);
 
