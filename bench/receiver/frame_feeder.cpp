@@ -44,28 +44,30 @@ std::uint32_t NowMs() {
   return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
 }
 
-int Socket(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+sockaddr_in Endpoint(in_addr_t address, std::uint16_t port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    std::perror("bind");
+  a.sin_addr.s_addr = address;
+  return a;
+}
+
+// A UDP socket on 0.0.0.0 and the port (0: any) that may broadcast.
+int Socket(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  const sockaddr_in local = Endpoint(htonl(INADDR_ANY), port);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    std::perror("receiver_bench_feeder: socket");
     std::exit(1);
   }
   return fd;
 }
 
 void SendTo(int fd, const void* data, size_t size, in_addr_t address, std::uint16_t port) {
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = address;
-  ::sendto(fd, data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  const sockaddr_in to = Endpoint(address, port);
+  ::sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
 class TFeeder {
