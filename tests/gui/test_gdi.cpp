@@ -82,6 +82,16 @@ TEST_F(GdiTest, BottomUpAndTopDownRowsLandUprightWithColoursInOrder) {
   EXPECT_EQ(Shown(Form->PaintBox1).pixelColor(6, 8), Q(Distinct(1, 2)));
 }
 
+TEST_F(GdiTest, RowsConvertedInBulkKeepEveryPixelAndStopAtTheRectangle) {
+  // Pixels go four at a time with a remainder: 10 columns from the second on, rows of 33 bytes padded to 36.
+  TDib dib(11, 3, true, &Distinct);
+  ASSERT_EQ(SetDIBitsToDevice(Box, 2, 2, 10, 3, 1, 0, 0, 3, dib.Bits.data(), &dib.Info, DIB_RGB_COLORS), 3);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(GetPixel(Box, 2 + x, 2 + y), Distinct(1 + x, y)) << x << "," << y;
+  EXPECT_EQ(GetPixel(Box, 12, 2), CLR_INVALID);
+  EXPECT_EQ(GetPixel(Box, 1, 2), CLR_INVALID);
+}
+
 TEST_F(GdiTest, SourceRectanglesAndScanBandsFollowThePlatformsCoordinates) {
   TDib dib(4, 4, true, &Distinct);
   // A bottom-up DIB counts ySrc from the bottom: source rows 0..1 from the bottom are image rows 2 and 3.

@@ -25,6 +25,8 @@ constexpr UINT WM_PROBE = WM_USER + 77;
 LRESULT ProbeProc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
   if (msg == WM_PROBE) {
     gCalls.push_back("msg " + std::to_string(w));
+    if (l == 1) PostMessageA(hwnd, WM_PROBE, w + 100, 2);  // a follow-up, posted while the queue is handled
+    if (l == 2) Application->Terminate();
     return 0;
   }
   return DefWindowProcA(hwnd, msg, w, l);
@@ -107,6 +109,24 @@ TEST_F(LoopTest, PostedMessagesAndTimerTicksTakeTurnsInOrderAndNothingRunsAfterT
   // The message stayed in the queue: nothing of it ran.
   MSG msg;
   EXPECT_TRUE(PeekMessageA(&msg, Probe, 0, 0, PM_REMOVE));
+}
+
+TEST_F(LoopTest, TheLoopHandlesWaitingMessagesInOrderWithWhatHandlersPostMeanwhile) {
+  TTestForm* form = nullptr;
+  Application->CreateForm(form);
+  gCalls.clear();
+  std::vector<std::string> expected;
+  for (WPARAM n = 1; n <= 50; ++n) {
+    PostMessageA(Probe, WM_PROBE, n, n == 1 ? 1 : 0);
+    expected.push_back("msg " + std::to_string(n));
+  }
+  expected.push_back("msg 101");  // behind everything that waited when it was posted
+  TWatchdog watchdog(10000);      // generous: only a fault leaves the loop running
+  Application->Run();
+  std::vector<std::string> messages;
+  for (const std::string& c : gCalls)
+    if (c.rfind("msg ", 0) == 0) messages.push_back(c);
+  EXPECT_EQ(messages, expected);
 }
 
 TEST_F(LoopTest, OnDestroyFindsTheChildWindowsAndAnotherPumpThenBringsNoTick) {

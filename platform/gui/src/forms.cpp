@@ -556,6 +556,20 @@ TApplication::~TApplication() = default;
 
 namespace {
 
+// How long one wake-up may go on handling the queue before input and timers get their turn.
+constexpr int kDispatchSliceMs = 5;
+
+// A message taken from the queue: WM_QUIT ends the loop (false), anything else goes to its window.
+bool HandleQueued(TApplication& app, MSG& msg) {
+  if (msg.message == WM_QUIT) {
+    app.Terminate();
+    return false;
+  }
+  TranslateMessage(&msg);
+  Guarded([&] { DispatchMessageA(&msg); });
+  return true;
+}
+
 void InstallFontSubstitutes() {
   // Names the forms use for fonts that are not installed here: the installed fonts closest to them. Qt asks
   // fontconfig for anything else, which always finds some font.
@@ -619,7 +633,7 @@ void TApplication::Initialize(int argc, char** argv) {
   int fd = QueueEventFd();
   if (fd >= 0) {
     FImpl->Notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(FImpl->Notifier, &QSocketNotifier::activated, [this] { DispatchOneMessage(); });
+    QObject::connect(FImpl->Notifier, &QSocketNotifier::activated, [this] { DispatchWaitingMessages(); });
   }
   SetMessageBoxPresenter(&QtMessageBoxPresenter);
   TApplicationHooks hooks;
@@ -688,26 +702,19 @@ void TApplication::ProcessMessages() {
   }
   if (FLoopEnded) return;
   MSG msg;
-  while (!FLoopEnded && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0) {
-    if (msg.message == WM_QUIT) {
-      Terminate();
-      continue;
-    }
-    TranslateMessage(&msg);
-    Guarded([&] { DispatchMessageA(&msg); });
-  }
+  while (!FLoopEnded && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0) HandleQueued(*this, msg);
 }
 
-void TApplication::DispatchOneMessage() {
-  if (FLoopEnded) return;
+void TApplication::DispatchWaitingMessages() {
+  // One wake-up handles the queue in order until it is empty, with what the handlers post meanwhile (a socket
+  // posts its next read notification while data waits), for at most a slice: input and timer ticks come
+  // through Qt's loop, and take their turn between slices as they did between messages.
+  const auto sliceEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDispatchSliceMs);
   MSG msg;
-  if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) == 0) return;
-  if (msg.message == WM_QUIT) {
-    Terminate();
-    return;
+  while (!FLoopEnded && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE) != 0) {
+    // WM_QUIT, or a handler that ended the loop, ends the batch too: what follows stays in the queue.
+    if (!HandleQueued(*this, msg) || FTerminated || std::chrono::steady_clock::now() >= sliceEnd) return;
   }
-  TranslateMessage(&msg);
-  Guarded([&] { DispatchMessageA(&msg); });
 }
 
 void TApplication::Terminate() {

@@ -8,6 +8,8 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cstring>
 #include <cstdlib>
 #include <map>
 #include <unordered_map>
@@ -388,6 +390,28 @@ int ReleaseDC(HWND, HDC dc) {
   return gDCs.erase(reinterpret_cast<std::uintptr_t>(dc)) > 0 ? 1 : 0;
 }
 
+namespace {
+
+// One row of 24-bit BGR pixels into opaque 32-bit pixels. On a little-endian machine a 32-bit pixel is B, G, R,
+// A in memory, so four pixels come out of three 32-bit words with shifts alone.
+void BgrRowToRgb32(const unsigned char* in, QRgb* out, std::int64_t count) {
+  std::int64_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 4 <= count; i += 4, in += 12) {
+      std::uint32_t w[3];
+      std::memcpy(w, in, sizeof w);
+      out[i] = 0xFF000000u | w[0];
+      out[i + 1] = 0xFF000000u | (w[0] >> 24) | (w[1] << 8);
+      out[i + 2] = 0xFF000000u | (w[1] >> 16) | (w[2] << 16);
+      out[i + 3] = 0xFF000000u | (w[2] >> 8);
+    }
+  }
+  for (; i < count; ++i, in += 3)
+    out[i] = 0xFF000000u | (static_cast<QRgb>(in[2]) << 16) | (static_cast<QRgb>(in[1]) << 8) | in[0];
+}
+
+}  // namespace
+
 int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
                       UINT lines, const void* bits, const BITMAPINFO* info, UINT colorUse) {
   if (bits == nullptr || info == nullptr) {
@@ -441,10 +465,7 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
       if (scan < firstScan || scan >= lastScan) continue;
       const unsigned char* row = src + (scan - firstScan) * stride;
       auto* out = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
-      for (std::int64_t c = c0; c < c1; ++c) {
-        const unsigned char* p = row + (xSrc + c) * 3;
-        out[xDest + c] = 0xFF000000u | (static_cast<QRgb>(p[2]) << 16) | (static_cast<QRgb>(p[1]) << 8) | p[0];
-      }
+      BgrRowToRgb32(row + (xSrc + c0) * 3, out + xDest + c0, c1 - c0);
       painted = painted.united(QRect(static_cast<int>(xDest + c0), static_cast<int>(y), static_cast<int>(c1 - c0), 1));
     }
   }

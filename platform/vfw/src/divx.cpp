@@ -7,7 +7,8 @@
 // frames have been too large.
 //
 // Decoder: the caller's buffer holds the frame followed by whatever older frames left there. The frame ends
-// at the first start code after its picture's start code or, as usual, where no start code follows. The
+// at the first start code after its picture's start code, at the first run of three zero bytes (which no
+// picture's data holds), or, as usual, at the end of the buffer. The
 // decoder is told to expect bytes behind the last macroblock (the padding workaround), so that such bytes are
 // not taken for damage, while damage inside the picture still shows in the frame's error flags. The same
 // frame given again shows the picture it gave the first time: it is not decoded a second time.
@@ -79,6 +80,18 @@ bool IsRgb24Of(const BITMAPINFOHEADER* bi, int width, int height) {
 
 bool IsStartCode(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
 
+// Colour conversion. Decoding takes libswscale's direct 4:2:0-to-BGR routine, which gives each chroma sample
+// to its 2 x 2 pixels; it runs only without accurate rounding, and full chroma interpolation is the slow
+// general path. Encoding averages each 2 x 2 block's chroma (area filter over full-resolution chroma), which
+// is what that replication restores best, so a picture keeps its quality over the round trip. (The direct
+// BGR-to-4:2:0 routine samples chroma instead of averaging it: with the replicating decoder that costs close
+// to 1 dB.) The direct routine writes whole groups of 16 pixels, past the end of a row of any other width,
+// so other widths keep the general path, which writes exactly the picture.
+constexpr int KEncodeScaleFlags = SWS_AREA | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP;
+constexpr int KDecodeScaleFlags = SWS_POINT;
+constexpr int KDecodeScaleFlagsAnyWidth = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+constexpr int KDirectGroup = 16;
+
 // Position of the first start code at or after from, or size.
 size_t NextStartCode(const uint8_t* data, size_t size, size_t from) {
   size_t i = from + 2;
@@ -88,6 +101,20 @@ size_t NextStartCode(const uint8_t* data, size_t size, size_t from) {
     i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
     if (data[i - 1] == 0 && data[i - 2] == 0) return i - 2;
     ++i;
+  }
+  return size;
+}
+
+// Position of the first start code or run of three zero bytes at or after from, or size. A picture's data
+// never holds 23 zero bits in a row (that keeps start codes unique), so this is where it has ended, and the
+// zeros or older frames behind it in the caller's buffer need not be scanned.
+size_t PictureEnd(const uint8_t* data, size_t size, size_t from) {
+  size_t i = from;
+  while (i + 2 < size) {
+    if (data[i + 2] > 1) i += 3;
+    else if (data[i + 1] != 0) i += 2;
+    else if (data[i] != 0) i += 1;
+    else return i;
   }
   return size;
 }
@@ -131,7 +158,7 @@ size_t DivxFrameLength(const uint8_t* data, size_t size, size_t* picture) {
   while (at < size) {
     if (at + 3 < size && data[at + 3] == 0xB6) {
       if (picture) *picture = at;
-      return NextStartCode(data, size, at + 4);
+      return PictureEnd(data, size, at + 4);
     }
     at = NextStartCode(data, size, at + 3);
   }
@@ -200,7 +227,7 @@ bool TDivxEncoder::Open() {
   FFrame->width = FWidth;
   FFrame->height = FHeight;
   FScaler = sws_getContext(FWidth, FHeight, AV_PIX_FMT_BGR24, FWidth, FHeight, AV_PIX_FMT_YUV420P,
-                           SWS_BILINEAR | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+                           KEncodeScaleFlags, nullptr, nullptr, nullptr);
   if (av_frame_get_buffer(FFrame, 0) < 0 || !FScaler) {
     Close();
     return false;
@@ -322,7 +349,8 @@ bool TDivxDecoder::Open() {
     return false;
   }
   FScaler = sws_getContext(FWidth, FHeight, AV_PIX_FMT_YUV420P, FWidth, FHeight, AV_PIX_FMT_BGR24,
-                           SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+                           FWidth % KDirectGroup == 0 ? KDecodeScaleFlags : KDecodeScaleFlagsAnyWidth, nullptr,
+                           nullptr, nullptr);
   if (!FScaler) {
     Close();
     return false;

@@ -101,7 +101,7 @@ class TDivxDecoder {
 };
 
 // Finds the first frame in data[0, size): it must start with a start code; it ends at the first start code
-// after its picture's start code, or at size. Returns its length, or 0 when there is no picture in it; when
+// or run of three zero bytes after its picture's start code, or at size. Returns its length, or 0 when there is no picture in it; when
 // picture is given, it receives the offset of the picture's start code.
 size_t DivxFrameLength(const uint8_t* data, size_t size, size_t* picture = nullptr);
 

@@ -30,8 +30,9 @@
 // exception display: a message box with the exception's text, the application's title (the program's name unless
 // set) as caption, the error icon and OK; then the program goes on.
 //
-// Message loop: Qt's loop, which also dispatches the GUI thread's platform/win32 queue one message at a time, so
-// posted socket notifications, timer ticks and user input interleave in the order they arrive. ProcessMessages
+// Message loop: Qt's loop, which also dispatches the GUI thread's platform/win32 queue: each wake-up handles the
+// messages that wait, in order, until the queue is empty or a few milliseconds have passed, so posted socket
+// notifications, timer ticks and user input interleave in the order they arrive. ProcessMessages
 // handles what is waiting (Qt's events and the queue) without blocking; it is the pump the socket component's
 // waits use, and it works without a display too. Once the loop has ended no timer tick or posted message is
 // dispatched any more: OnDestroy and the destruction of components run with the queue held back, and a timer
@@ -190,10 +191,10 @@ class TApplication : public TComponent {
   void HandleException();
   void ShowException(const std::string& message);
 
-  // Internal: the form steps, one message of the queue.
+  // Internal: the form steps; the queue's messages that wait, on a wake-up of its descriptor.
   bool InitForm(TCustomForm* form);
   void FormDestroyed(TCustomForm* form);
-  void DispatchOneMessage();
+  void DispatchWaitingMessages();
   bool LoopEnded() const { return FLoopEnded; }
 
   struct TImpl;
