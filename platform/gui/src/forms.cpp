@@ -85,6 +85,18 @@ namespace {
 
 constexpr const char* kFormClass = "TarvoFormWindow";
 
+// The control of the form that holds the window's focus widget (the one that has the focus, or gets it when
+// the window is next activated); nullptr when none does.
+TWinControl* FocusedControl(const TCustomForm* form) {
+  QWidget* focus = form->Widget()->focusWidget();
+  if (focus == nullptr) return nullptr;
+  TWinControl* found = nullptr;
+  // Inner controls follow their parents in the list: the last that holds the widget is the innermost.
+  for (TWinControl* w : form->TabOrderList())
+    if (w->Widget() == focus || w->Widget()->isAncestorOf(focus)) found = w;
+  return found;
+}
+
 class TFormWidget : public TControlWidget<QWidget> {
  public:
   explicit TFormWidget(TCustomForm* owner) : TControlWidget<QWidget>(owner), Form(owner) {}
@@ -92,6 +104,15 @@ class TFormWidget : public TControlWidget<QWidget> {
   std::shared_ptr<TSurface> Surface;
 
  protected:
+  // Tab and Shift+Tab (and Qt, when the focused widget is hidden or disabled) walk the form's stored tab order
+  // into and out of group boxes and panels, which Qt's focus chain of nested widgets would not do.
+  bool focusNextPrevChild(bool next) override {
+    if (Owner == nullptr) return QWidget::focusNextPrevChild(next);
+    TWinControl* target = Form->FindNextControl(FocusedControl(Form), next);
+    if (target == nullptr) return false;
+    target->Widget()->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+  }
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
@@ -433,6 +454,11 @@ void TCustomForm::SetVisible(bool visible) {
   }
   DoShow();
   if (!FVisible) return;  // OnShow hid it again
+  // A form shown without a control that can hold the focus gives it to the first one in its tab order, after
+  // OnShow has set the controls' states.
+  TWinControl* focused = FocusedControl(this);
+  if (focused == nullptr || !focused->CanFocus())
+    if (TWinControl* first = FindNextControl(nullptr, true)) first->Widget()->setFocus(Qt::ActiveWindowFocusReason);
   w->show();
   w->raise();
   w->activateWindow();
