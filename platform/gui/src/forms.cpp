@@ -488,11 +488,12 @@ void TCustomForm::Close() {
 
 namespace {
 
+// A box stands centred on its owner's window while that window is shown. One without an owner, or whose owner
+// is not shown yet (a box from a form's OnCreate), stands centred on the screen: a hidden window has no place
+// of its own to centre on.
 QWidget* DialogParent(HWND owner) {
-  if (QWidget* w = TopWidgetOf(owner)) return w;
-  if (QWidget* w = QApplication::activeWindow()) return w;
-  if (TCustomForm* main = Application->MainForm()) return main->Widget()->isVisible() ? main->Widget() : nullptr;
-  return nullptr;
+  QWidget* w = TopWidgetOf(owner);
+  return w != nullptr && w->isVisible() ? w : nullptr;
 }
 
 int ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
