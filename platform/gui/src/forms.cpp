@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QWindow>
@@ -496,9 +497,25 @@ QWidget* DialogParent(HWND owner) {
   return w != nullptr && w->isVisible() ? w : nullptr;
 }
 
+// Centred by the toolkit itself: Qt's own placement makes room for a window frame that it guesses, off centre by
+// that guess where no window manager draws one.
+class TCentredBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    QMessageBox::showEvent(e);  // takes the box's final size
+    if (e->spontaneous()) return;
+    QWidget* owner = parentWidget();
+    const QRect area = owner != nullptr ? owner->window()->geometry() : screen()->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+};
+
 int ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   QWidget* parent = DialogParent(owner);
-  QMessageBox box(parent);
+  TCentredBox box(parent);
   box.setWindowTitle(QString::fromUtf8(caption));
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromUtf8(text));
