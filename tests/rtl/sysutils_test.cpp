@@ -75,6 +75,7 @@ TEST(TextRoutines, CaseAndTrim) {
 }
 
 TEST(TimeToStr, HoursMinutesSeconds) {
+  setenv("LC_ALL", "C", 1);  // the user's locale may write times otherwise
   std::string t = TimeToStr();
   ASSERT_EQ(t.size(), 8u) << t;
   EXPECT_EQ(t[2], ':');

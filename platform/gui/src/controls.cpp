@@ -319,9 +319,57 @@ std::vector<TWinControl*> TWinControl::TabList() const {
   return list;
 }
 
+namespace {
+
+void AddTabOrder(const TWinControl* parent, std::vector<TWinControl*>& list) {
+  for (TWinControl* w : parent->TabList()) {
+    list.push_back(w);
+    AddTabOrder(w, list);
+  }
+}
+
+bool TakesTabFocus(const TWinControl* control) {
+  return control->TabStop() && (control->Widget()->focusPolicy() & Qt::TabFocus) != 0 && control->CanFocus();
+}
+
+}  // namespace
+
+bool TWinControl::CanFocus() const {
+  if (Widget()->focusPolicy() == Qt::NoFocus) return false;
+  for (const TWinControl* c = this; c->Parent() != nullptr; c = c->Parent())
+    if (!c->Visible() || !c->Enabled()) return false;
+  return true;
+}
+
+std::vector<TWinControl*> TWinControl::TabOrderList() const {
+  std::vector<TWinControl*> list;
+  AddTabOrder(this, list);
+  return list;
+}
+
+TWinControl* TWinControl::FindNextControl(const TWinControl* current, bool forward) const {
+  const std::vector<TWinControl*> list = TabOrderList();
+  const std::size_t n = list.size();
+  if (n == 0) return nullptr;
+  auto at = std::find(list.begin(), list.end(), current);
+  // Without a current control the first step lands on the first (or the last) control.
+  std::size_t i = at != list.end() ? static_cast<std::size_t>(at - list.begin()) : forward ? n - 1 : 0;
+  for (std::size_t step = 0; step < n; ++step) {
+    i = forward ? (i + 1) % n : (i + n - 1) % n;
+    if (TakesTabFocus(list[i])) return list[i];
+  }
+  return nullptr;
+}
+
 void TWinControl::ApplyTabOrder() {
-  std::vector<TWinControl*> list = TabList();
-  for (std::size_t i = 1; i < list.size(); ++i) QWidget::setTabOrder(list[i - 1]->Widget(), list[i]->Widget());
+  const TWinControl* root = this;
+  while (root->Parent() != nullptr) root = root->Parent();
+  QWidget* previous = nullptr;
+  for (TWinControl* w : root->TabOrderList()) {
+    if (w->Widget()->focusPolicy() == Qt::NoFocus) continue;
+    if (previous != nullptr) QWidget::setTabOrder(previous, w->Widget());
+    previous = w->Widget();
+  }
 }
 
 void TWinControl::Loaded() {

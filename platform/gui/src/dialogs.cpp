@@ -94,6 +94,11 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 TARVO_PUBLISH(TOpenDialog, TComponent) {
@@ -120,6 +125,8 @@ bool TOpenDialog::DoExecute(bool save) {
     std::string dir = path.substr(0, path.find_last_of('/') + 1);
     if (HasOption(ofPathMustExist) && !IsDirectory(dir.empty() ? "." : dir)) return "the path does not exist";
     if (HasOption(ofFileMustExist) && !IsFile(path)) return "the file does not exist";
+    // A named pipe or a device is no file to open: reading it would wait for a peer that may never come.
+    if (HasOption(ofFileMustExist) && !IsRegularFile(path)) return "it is not a regular file";
     if (!save && !HasOption(ofFileMustExist) && IsDirectory(path)) return "it is a folder";
     return {};
   };

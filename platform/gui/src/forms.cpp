@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <QWindow>
@@ -85,6 +86,18 @@ namespace {
 
 constexpr const char* kFormClass = "TarvoFormWindow";
 
+// The control of the form that holds the window's focus widget (the one that has the focus, or gets it when
+// the window is next activated); nullptr when none does.
+TWinControl* FocusedControl(const TCustomForm* form) {
+  QWidget* focus = form->Widget()->focusWidget();
+  if (focus == nullptr) return nullptr;
+  TWinControl* found = nullptr;
+  // Inner controls follow their parents in the list: the last that holds the widget is the innermost.
+  for (TWinControl* w : form->TabOrderList())
+    if (w->Widget() == focus || w->Widget()->isAncestorOf(focus)) found = w;
+  return found;
+}
+
 class TFormWidget : public TControlWidget<QWidget> {
  public:
   explicit TFormWidget(TCustomForm* owner) : TControlWidget<QWidget>(owner), Form(owner) {}
@@ -92,6 +105,15 @@ class TFormWidget : public TControlWidget<QWidget> {
   std::shared_ptr<TSurface> Surface;
 
  protected:
+  // Tab and Shift+Tab (and Qt, when the focused widget is hidden or disabled) walk the form's stored tab order
+  // into and out of group boxes and panels, which Qt's focus chain of nested widgets would not do.
+  bool focusNextPrevChild(bool next) override {
+    if (Owner == nullptr) return QWidget::focusNextPrevChild(next);
+    TWinControl* target = Form->FindNextControl(FocusedControl(Form), next);
+    if (target == nullptr) return false;
+    target->Widget()->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+  }
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Window));
@@ -433,6 +455,11 @@ void TCustomForm::SetVisible(bool visible) {
   }
   DoShow();
   if (!FVisible) return;  // OnShow hid it again
+  // A form shown without a control that can hold the focus gives it to the first one in its tab order, after
+  // OnShow has set the controls' states.
+  TWinControl* focused = FocusedControl(this);
+  if (focused == nullptr || !focused->CanFocus())
+    if (TWinControl* first = FindNextControl(nullptr, true)) first->Widget()->setFocus(Qt::ActiveWindowFocusReason);
   w->show();
   w->raise();
   w->activateWindow();
@@ -462,16 +489,33 @@ void TCustomForm::Close() {
 
 namespace {
 
+// A box stands centred on its owner's window while that window is shown. One without an owner, or whose owner
+// is not shown yet (a box from a form's OnCreate), stands centred on the screen: a hidden window has no place
+// of its own to centre on.
 QWidget* DialogParent(HWND owner) {
-  if (QWidget* w = TopWidgetOf(owner)) return w;
-  if (QWidget* w = QApplication::activeWindow()) return w;
-  if (TCustomForm* main = Application->MainForm()) return main->Widget()->isVisible() ? main->Widget() : nullptr;
-  return nullptr;
+  QWidget* w = TopWidgetOf(owner);
+  return w != nullptr && w->isVisible() ? w : nullptr;
 }
+
+// Centred by the toolkit itself: Qt's own placement makes room for a window frame that it guesses, off centre by
+// that guess where no window manager draws one.
+class TCentredBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    QMessageBox::showEvent(e);  // takes the box's final size
+    if (e->spontaneous()) return;
+    QWidget* owner = parentWidget();
+    const QRect area = owner != nullptr ? owner->window()->geometry() : screen()->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+};
 
 int ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   QWidget* parent = DialogParent(owner);
-  QMessageBox box(parent);
+  TCentredBox box(parent);
   box.setWindowTitle(QString::fromUtf8(caption));
   box.setTextFormat(Qt::PlainText);
   box.setText(QString::fromUtf8(text));

@@ -60,6 +60,7 @@ bool AcquireShare(int lockFd, bool read, bool write, bool denyRead, bool denyWri
 }
 
 constexpr const char* kInUse = "The file is in use by another opener that does not share it";
+constexpr const char* kNotRegular = "It is not a regular file";
 
 }  // namespace
 
@@ -89,7 +90,13 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode) : FFil
                       share != fmShareDenyRead && share != fmShareDenyNone))
     fail("Invalid file mode");
 
-  int flags = O_CLOEXEC;
+  // Only regular files are streams. A named pipe would hold the opening thread until a writer comes (and every
+  // read after it), a device may do anything when opened: they are refused before they are opened, and the open
+  // itself cannot block should one take the name meanwhile.
+  struct stat st;
+  if (::stat(fileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    fail(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : kNotRegular);
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   if (create)
     flags |= O_RDWR | O_CREAT;  // emptied only once the share lock is held
   else if (access == fmOpenRead)
@@ -98,10 +105,11 @@ TFileStream::TFileStream(const std::string& fileName, std::uint16_t mode) : FFil
     flags |= O_RDWR;  // a write-only open reads too where it may, so that it can hold its share lock
   FHandle = ::open(fileName.c_str(), flags, 0666);
   if (FHandle < 0 && !create && access == fmOpenWrite && errno == EACCES)
-    FHandle = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
+    FHandle = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (FHandle < 0) fail(std::strerror(errno));
-  struct stat st;
-  if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) fail(std::strerror(EISDIR));
+  if (::fstat(FHandle, &st) != 0) fail(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) fail(S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : kNotRegular);
+  ::fcntl(FHandle, F_SETFL, ::fcntl(FHandle, F_GETFL) & ~O_NONBLOCK);
 
   // Read locks need a readable descriptor: a file that we may only write (no read permission) opens unshared.
   if ((::fcntl(FHandle, F_GETFL) & O_ACCMODE) != O_WRONLY && !AcquireShare(FHandle, read, write, denyRead, denyWrite))

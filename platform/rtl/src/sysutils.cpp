@@ -1,11 +1,15 @@
 // Exceptions, Format and the small text routines of sysutils.h.
 #include "rtl/sysutils.h"
 
+#include <langinfo.h>
+#include <locale.h>
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 Exception::Exception(std::string message) : FMessage(std::move(message)) {}
@@ -137,7 +141,18 @@ std::string TimeToStr() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
-  return buf;
+  // The locale that the environment names for times, whatever the program's own C locale is: the user's
+  // setting, as the rest of the desktop shows it.
+  char buf[128];
+  std::size_t n = 0;
+  if (locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr))) {
+    n = strftime_l(buf, sizeof buf, "%X", &local, loc);
+    // Texts are UTF-8 here; a time in another character set would show garbled, the plain format does not.
+    if (std::strcmp(nl_langinfo_l(_NL_TIME_CODESET, loc), "UTF-8") != 0)
+      for (std::size_t i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(buf[i]) >= 0x80) n = 0;
+    freelocale(loc);
+  }
+  if (n == 0) n = std::strftime(buf, sizeof buf, "%H:%M:%S", &local);
+  return std::string(buf, n);
 }

@@ -201,9 +201,16 @@ bool TCaptureWindow::ReformatDriver(const TVideoFormat& format) {
   std::string why;
   bool ok = FDriver->SetFormat(format, why);
   if (ok) {
-    std::lock_guard<std::mutex> lock(FLock);
-    FFormat = format;
-    FFrame.assign(format.ImageSize(), 0);
+    bool smaller;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      smaller = format.Width < FFormat.Width || format.Height < FFormat.Height;
+      FFormat = format;
+      FFrame.assign(format.ImageSize(), 0);
+    }
+    // A smaller picture would leave the old one standing around it: that part shows what lies beneath, as
+    // without a driver. The driver thread is stopped, so no picture can land before the surface is cleared.
+    if (smaller) ClearSurface(FHwnd);
   } else {
     Report(FIndex, "cannot use " + Describe(format) + ": " + why);
     std::string again;

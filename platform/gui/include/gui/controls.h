@@ -153,6 +153,16 @@ class TWinControl : public TControl {
   void SetTabStop(bool tabStop);
   // The windowed children in tab order (for tests and focus handling).
   std::vector<TWinControl*> TabList() const;
+  // Every windowed control inside this one in the order Tab visits them: each child in tab order, followed at
+  // once by the controls inside it, so that a group box's controls take the group box's own place.
+  std::vector<TWinControl*> TabOrderList() const;
+  // Can hold the keyboard focus: a control that takes it, enabled and visible, and so are its parents below the
+  // form (which need not be shown yet: a form chooses its first focus before it shows).
+  bool CanFocus() const;
+  // Where Tab (forward) or Shift+Tab moves the focus from current: the next control of TabOrderList, wrapping
+  // around, that is a tab stop and can focus. From nullptr: the first (or the last) such control; nullptr when
+  // there is none.
+  TWinControl* FindNextControl(const TWinControl* current, bool forward) const;
 
   void Loaded() override;
   void SetEnabled(bool enabled) override;
@@ -166,6 +176,7 @@ class TWinControl : public TControl {
   void ApplyFont() override;
   void ApplyColor() override;
   void ApplyBounds() override;
+  // Makes Qt's focus chain of the whole window follow TabOrderList, for what Qt does by itself.
   void ApplyTabOrder();
 
  private:

@@ -7,6 +7,8 @@
 // forbids an earlier one's access) fails. fmCreate makes a new file or empties an existing one, but takes its
 // share lock first: creating a file that another opener holds fails and leaves that file untouched.
 //
+// Only regular files open: a folder, a named pipe or a device is refused at once, without waiting for a peer.
+//
 // Read and Write return the number of bytes moved; a short transfer (end of file, full disk) is no error.
 // Failures to open or create raise EFOpenError / EFCreateError with the file name and the reason.
 // A stream is used by one thread at a time.

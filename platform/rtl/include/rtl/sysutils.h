@@ -59,5 +59,7 @@ std::string LowerCase(const std::string& s);
 int CompareText(const std::string& a, const std::string& b);  // ASCII case-insensitive; <0, 0, >0
 bool SameText(const std::string& a, const std::string& b);
 std::string Trim(const std::string& s);
-// The current local time in the long time format: hours, minutes and seconds, as 14:03:27.
+// The current local time in the long time format of the user's locale (LC_ALL, LC_TIME or LANG, as the
+// environment names it): 14:03:27 in the C locale (and when the named locale is not installed), 02:03:27 PM in
+// en_US.
 std::string TimeToStr();
