@@ -153,7 +153,9 @@ int RunLanTool(const std::vector<std::string>& args, std::string* out, std::stri
     err->clear();
     reads.emplace_back(errPipe[0], err);
   }
-  auto deadline = Clock::now() + std::chrono::seconds(60);
+  // The tool's own waits (a holder starting, a process ending) give up after a minute; this is the guard
+  // against a tool that hangs.
+  auto deadline = Clock::now() + 2 * KPatience;
   Drain(reads, deadline);
   for (auto& r : reads) close(r.first);
   int status = 0;
