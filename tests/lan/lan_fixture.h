@@ -36,9 +36,12 @@ const std::string& NetemUnavailableReason();
 
 // The shell tool: $TARVO_LAN_TOOL when set, otherwise the tool in the source tree.
 std::string LanToolPath();
-// Runs the shell tool with these arguments (off every LAN host) and returns its exit status; its standard
-// output and error go to out and err when given, else to this process's.
-int RunLanTool(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr);
+// Runs the shell tool with these arguments (off every LAN host) and returns its exit status, or TLan::TimedOut
+// once it outlived the timeout and was killed; its standard output and error go to out and err when given, else
+// to this process's. The default lies above the tool's own waits (a minute for a holder to start); a program that
+// it runs on a host may need longer.
+int RunLanTool(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr,
+               std::chrono::milliseconds timeout = 2 * KPatience);
 
 class TLan {
 public:
