@@ -2,6 +2,7 @@
 // takes no part in the broadcast, it listens on the announcement port (7712) and the frame port (7710), and
 // writes one line per event to the file named by its only argument, each line written whole:
 //
+//   <ms> ready                    it listens on both ports: nothing sent from now on is missed
 //   <ms> login <address>          a "login_mp4_cw" announcement and the address it carries
 //   <ms> logout <address>         a "logoutmp4_cw" announcement
 //   <ms> other <bytes>            anything else on 7712
@@ -82,6 +83,8 @@ class TWitness {
     if (FCodec) ICClose(FCodec);
   }
 
+  void Ready() { Line("ready"); }
+
   void Announcement(const char* data, std::size_t n) {
     std::string s(data, n);
     if (s.rfind("login_mp4_cw", 0) == 0)
@@ -158,6 +161,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   TWitness witness(out);
+  witness.Ready();
   std::vector<char> buffer(65536);
   pollfd fds[2] = {{announce, POLLIN, 0}, {frames, POLLIN, 0}};
   for (;;) {

@@ -95,6 +95,16 @@ bool PumpUntil(const std::function<bool()>& pred, int timeoutMs) {
   return true;
 }
 
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!pred()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    usleep(1000);
+  }
+  return true;
+}
+
 namespace {
 
 std::map<std::string, TChildScenario>& Scenarios() {

@@ -116,7 +116,8 @@ std::string LanToolPath() {
   return tool && *tool ? tool : TARVO_LAN_TOOL_DEFAULT;
 }
 
-int RunLanTool(const std::vector<std::string>& args, std::string* out, std::string* err) {
+int RunLanTool(const std::vector<std::string>& args, std::string* out, std::string* err,
+               std::chrono::milliseconds timeout) {
   int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
   if ((out && pipe2(outPipe, O_CLOEXEC) != 0) || (err && pipe2(errPipe, O_CLOEXEC) != 0))
     throw ELanError(std::string("pipe: ") + std::strerror(errno));
@@ -153,7 +154,7 @@ int RunLanTool(const std::vector<std::string>& args, std::string* out, std::stri
     err->clear();
     reads.emplace_back(errPipe[0], err);
   }
-  auto deadline = Clock::now() + std::chrono::seconds(60);
+  auto deadline = Clock::now() + timeout;
   Drain(reads, deadline);
   for (auto& r : reads) close(r.first);
   int status = 0;

@@ -19,6 +19,10 @@
 
 namespace tarvo::lan {
 
+// How long waits for a process on a host last by default: generous, for a loaded machine and a sanitizer build.
+// A wait ends as soon as the process does; only a hung one costs this long.
+inline constexpr std::chrono::seconds KPatience{60};
+
 class ELanError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
@@ -32,9 +36,12 @@ const std::string& NetemUnavailableReason();
 
 // The shell tool: $TARVO_LAN_TOOL when set, otherwise the tool in the source tree.
 std::string LanToolPath();
-// Runs the shell tool with these arguments (off every LAN host) and returns its exit status; its standard
-// output and error go to out and err when given, else to this process's.
-int RunLanTool(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr);
+// Runs the shell tool with these arguments (off every LAN host) and returns its exit status, or TLan::TimedOut
+// once it outlived the timeout and was killed; its standard output and error go to out and err when given, else
+// to this process's. The default lies above the tool's own waits (a minute for a holder to start); a program that
+// it runs on a host may need longer.
+int RunLanTool(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr,
+               std::chrono::milliseconds timeout = 2 * KPatience);
 
 class TLan {
 public:
@@ -68,16 +75,15 @@ public:
   pid_t Fork(int host, const std::function<int()>& fn);
   // Waits for a process that Start or Fork made: its exit status, 128 + signal when a signal ended it, or
   // TimedOut, after killing its process group, when it outlives the timeout.
-  int Wait(pid_t pid, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  int Wait(pid_t pid, std::chrono::milliseconds timeout = KPatience);
   // Signals a process that Start or Fork made, with its process group.
   void Kill(pid_t pid, int signal = SIGKILL);
 
   // Start and Wait in one; the program's standard output goes to out when given.
   int Run(int host, const std::vector<std::string>& argv, std::string* out = nullptr,
-          std::chrono::milliseconds timeout = std::chrono::seconds(20));
+          std::chrono::milliseconds timeout = KPatience);
   // Fork and Wait in one.
-  int RunFunction(int host, const std::function<int()>& fn,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  int RunFunction(int host, const std::function<int()>& fn, std::chrono::milliseconds timeout = KPatience);
 
   // Puts netem on the host's bridge port, replacing what was there: it shapes every packet the host receives
   // ("loss 30%", "delay 50ms 10ms", "duplicate 100%", "delay 10ms reorder 25% 50%"). Throws ELanError with

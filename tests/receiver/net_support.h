@@ -16,8 +16,12 @@ bool EnterPrivateLoopback(std::string& why);
 bool InPrivateLoopback();
 const std::string& PrivateLoopbackProblem();
 
+// How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
+// as soon as the awaited thing happens.
+constexpr std::chrono::seconds KPatience{60};
+
 // Handles the GUI thread's messages (socket notifications, timer ticks) until pred holds or timeout passes.
-bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(3));
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = KPatience);
 void PumpFor(std::chrono::milliseconds duration);
 
 // A plain datagram socket of the private namespace, sending to 127.0.0.1.

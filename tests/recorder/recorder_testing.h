@@ -95,7 +95,10 @@ TSetUpMoment CaptureWindowMoment();
 
 // ---- The GUI thread ----------------------------------------------------------------------------------------------
 
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
+// as soon as the awaited thing happens.
+constexpr int KPatienceMs = 60000;
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs);
 void PumpFor(int ms);
 
 // ---- Files -------------------------------------------------------------------------------------------------------

@@ -87,7 +87,7 @@ TEST_F(FrameBroadcast, StopDuringALongFrameCompletesItOnTheWire) {
   ASSERT_TRUE(Sink->WaitFor(2));
   F->StopBtnClick(F->StopBtn);
   EXPECT_EQ(F->SendThread, nullptr);
-  EXPECT_TRUE(Sink->WaitFor(expected, 2000));
+  EXPECT_TRUE(Sink->WaitFor(expected));
   Sink->WaitQuiet(30);
   EXPECT_EQ(Sink->Count(), expected);
   EXPECT_EQ(F->CanCompress.load(), 1);

@@ -220,8 +220,7 @@ TEST_F(StartStop, LiveCaptureSendsCountedFramesUntilStop) {
 
   // The counter reaches the label without the GUI thread: capture goes on while it does not pump.
   const std::uint32_t before = f->FrameCount.load();
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  EXPECT_GE(f->FrameCount.load(), before + 5);
+  EXPECT_TRUE(WaitUntil([&] { return f->FrameCount.load() >= before + 5; }));
 
   f->StopBtnClick(f->StopBtn);
   ExpectSending(f, false);
@@ -231,6 +230,8 @@ TEST_F(StartStop, LiveCaptureSendsCountedFramesUntilStop) {
   PumpFor(100);
   EXPECT_EQ(f->FrameCount.load(), counted);  // capture has stopped
 
+  // Every counted frame but the one that waited when Stop came is on its way; then nothing more comes.
+  WaitUntil([&] { return ParseFrames(frames.Datagrams()).size() + 1 >= counted; });
   frames.WaitQuiet(200);
   std::vector<TDatagram> ds = frames.Datagrams();
   for (const TDatagram& d : ds) {

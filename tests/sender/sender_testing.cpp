@@ -111,7 +111,8 @@ int Main(int argc, char** argv) {
   self[n] = 0;
   std::vector<std::string> run = {"run", lan.Name(), "1", self};
   run.insert(run.end(), args.begin(), args.end());
-  return tarvo::lan::RunLanTool(run);
+  // The whole test run: CTest's time limit guards it, not the tool's.
+  return tarvo::lan::RunLanTool(run, nullptr, nullptr, std::chrono::hours(24));
 }
 
 std::vector<TBox> Boxes() {
@@ -141,6 +142,15 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
 
 void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 // ---- The form ------------------------------------------------------------------------------------------------------

@@ -45,8 +45,14 @@ void SetBoxHook(std::function<void(const TBox&)> hook);
 
 // ---- The GUI thread --------------------------------------------------------------------------------------------
 
+// How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
+// as soon as the awaited thing happens.
+constexpr int KPatienceMs = 60000;
+
 // Handles the GUI thread's messages until done() holds or timeoutMs pass; returns done().
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs);
+// Checks done() every millisecond, handling nothing on the GUI thread, until it holds or timeoutMs pass.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs);
 // Handles messages for this long.
 void PumpFor(int ms);
 

@@ -73,9 +73,10 @@ class HandOffStress : public ::testing::Test {
     if (Form1) DestroyForm();
   }
 
-  // Start, a driver at full speed for KRunMs while the GUI thread pumps, capture stop, Stop, and the drain of
-  // what is still queued. Returns the number of callback calls.
-  std::uint64_t Run(const std::function<void()>& afterStart) {
+  // Start, a driver at full speed for KRunMs while the GUI thread pumps, and on until more than minFrames were
+  // taken and one at least dropped (a loaded machine makes fewer in the time); capture stop, Stop, and the drain
+  // of what is still queued. Returns the number of callback calls.
+  std::uint64_t Run(const std::function<void()>& afterStart, std::uint32_t minFrames) {
     F->StartBtnClick(F->StartBtn);
     EXPECT_TRUE(Boxes().empty());
     afterStart();
@@ -90,11 +91,24 @@ class HandOffStress : public ::testing::Test {
         calls.fetch_add(1, std::memory_order_relaxed);
       }
     });
-    PumpFor(KRunMs);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(PumpUntil([&] {
+      const std::uint32_t taken = F->FrameCount.load();
+      return std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(KRunMs) && taken > minFrames &&
+             calls.load() > taken;
+    })) << F->FrameCount.load() << " frames taken";
     stop = true;
     driver.join();  // as capCaptureStop does: no callback runs after this
     F->StopBtnClick(F->StopBtn);
-    // What the queue still holds leaves on the GUI thread's write notifications.
+    // What the queue still holds leaves on the GUI thread's write notifications: every frame taken but the one
+    // that waited when Stop came, and then nothing more for a while.
+    const std::uint32_t taken = F->FrameCount.load();
+    std::size_t checked = 0;
+    PumpUntil([&] {
+      if (Sink->Count() == checked) return false;
+      checked = Sink->Count();
+      return CheckStream(Sink->Datagrams()).Frames + 1 >= taken;
+    });
     std::size_t heard = Sink->Count();
     auto quietSince = std::chrono::steady_clock::now();
     PumpUntil(
@@ -118,7 +132,7 @@ class HandOffStress : public ::testing::Test {
 }  // namespace
 
 TEST_F(HandOffStress, FullSpeedWithRealSends) {
-  const std::uint64_t calls = Run([] {});
+  const std::uint64_t calls = Run([] {}, 5);
   const std::uint32_t taken = F->FrameCount.load();
   EXPECT_GT(taken, 5u);
   EXPECT_GT(calls, taken);  // frames were dropped while the buffer was taken
@@ -145,8 +159,7 @@ TEST_F(HandOffStress, FullSpeedWithSendsThatWouldBlock) {
     int fd = SocketFd(F->WSocket1);
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(SetSendBuffer(fd, 1));
-
-  });
+  }, 3);
   const std::uint32_t taken = F->FrameCount.load();
   EXPECT_GT(taken, 3u);
   EXPECT_GT(calls, taken);

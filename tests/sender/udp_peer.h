@@ -32,8 +32,9 @@ class TUdpSink {
 
   std::vector<TDatagram> Datagrams() const;
   std::size_t Count() const;
-  // Waits until at least n datagrams arrived; false after timeoutMs.
-  bool WaitFor(std::size_t n, int timeoutMs = 5000) const;
+  // Waits until at least n datagrams arrived; false after timeoutMs (by default a minute: generous, for a loaded
+  // machine and a sanitizer build).
+  bool WaitFor(std::size_t n, int timeoutMs = 60000) const;
   // Waits until nothing has arrived for quietMs (at most timeoutMs in all).
   void WaitQuiet(int quietMs, int timeoutMs = 10000) const;
   void Clear();

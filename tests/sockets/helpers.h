@@ -12,7 +12,7 @@
 #include "sockets/WSocket.h"
 
 // Dispatches the calling thread's messages until pred holds or timeoutMs pass; returns pred's last value.
-inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 3000) {
+inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = KPatienceMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     MSG msg;
@@ -28,6 +28,16 @@ inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = 3000) {
 
 inline void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
+}
+
+// Checks pred every millisecond, dispatching nothing, until it holds or timeoutMs pass; returns pred's last value.
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = KPatienceMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
@@ -95,6 +105,22 @@ class TTestSocket : public TWSocket {
     return TWSocket::RealSend(Data, PartialLimit > 0 && Len > PartialLimit ? PartialLimit : Len);
   }
 };
+
+// Waits, dispatching nothing, until a notification for the socket waits in this thread's queue.
+inline bool WaitNotificationQueued(const TTestSocket& s) {
+  return WaitUntil([&] {
+    MSG msg;
+    return PeekMessageA(&msg, s.NotifyWindow, WM_ASYNCSELECT, WM_ASYNCSELECT, PM_NOREMOVE) != 0;
+  });
+}
+
+// Waits for the socket's next notification and handles what waits: a test then goes on from a quiet socket (the
+// platform's first write notification of a fresh one, say, handled before the test sends).
+inline bool HandleFirstNotification(const TTestSocket& s) {
+  bool queued = WaitNotificationQueued(s);
+  PumpFor(0);
+  return queued;
+}
 
 inline std::string StateName(TSocketState s) {
   static const char* const names[] = {"invalid", "opened",    "bound",     "connecting",

@@ -72,9 +72,9 @@ std::optional<Bytes> PlainUdp::Receive(int timeoutMs) {
   return b;
 }
 
-std::vector<Bytes> PlainUdp::ReceiveAll(int quietMs) {
+std::vector<Bytes> PlainUdp::ReceiveAll(int quietMs, std::size_t atLeast) {
   std::vector<Bytes> all;
-  while (auto d = Receive(quietMs)) all.push_back(std::move(*d));
+  while (auto d = Receive(all.size() < atLeast ? KPatienceMs : quietMs)) all.push_back(std::move(*d));
   return all;
 }
 

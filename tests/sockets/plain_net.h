@@ -11,6 +11,10 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
+// How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
+// as soon as the awaited thing happens.
+constexpr int KPatienceMs = 60000;
+
 // A UDP socket bound to 127.0.0.1 and a port the system chooses.
 class PlainUdp {
  public:
@@ -21,8 +25,8 @@ class PlainUdp {
   std::uint16_t Port() const { return FPort; }
   // The next datagram, or nothing once timeoutMs pass without one.
   std::optional<Bytes> Receive(int timeoutMs);
-  // Every datagram that arrives until none has come for quietMs.
-  std::vector<Bytes> ReceiveAll(int quietMs);
+  // Every datagram that arrives until none has come for quietMs; the first atLeast may take up to KPatienceMs.
+  std::vector<Bytes> ReceiveAll(int quietMs, std::size_t atLeast = 0);
   void SendTo(std::uint16_t port, const Bytes& data);
   void SetReceiveBuffer(int bytes);
 

@@ -15,7 +15,7 @@ struct Lookup {
     };
   }
   bool Wait(std::size_t n = 1) {
-    return PumpUntil([&] { return Done.size() >= n; }, 5000);
+    return PumpUntil([&] { return Done.size() >= n; });
   }
 };
 

@@ -20,7 +20,7 @@ struct LinePeer {
     C.SetAddr("127.0.0.1");
     C.SetPort(std::to_string(Peer.Port()));
     C.Connect();
-    EXPECT_TRUE(Peer.Accept(3000));
+    EXPECT_TRUE(Peer.Accept(KPatienceMs));
     EXPECT_TRUE(PumpUntil([&] { return C.State() == wsConnected; }));
   }
   void Took(const std::string& line) {
@@ -33,7 +33,7 @@ struct LinePeer {
     Peer.Write(ToBytes(text));
     EXPECT_TRUE(PumpUntil([&] { return static_cast<std::size_t>(C.ReadCount()) - Taken >= target; }));
   }
-  std::string Echo(std::size_t n) { return ToString(Peer.Read(n, 1000)); }
+  std::string Echo(std::size_t n) { return ToString(Peer.Read(n, KPatienceMs)); }
 };
 
 using Lines = std::vector<std::string>;
@@ -92,7 +92,7 @@ TEST(LineMode, ALineLongerThanAnySegmentArrivesWhole) {
   for (char& ch : line)
     if (ch == '\r') ch = 'r';
   std::thread writer([&] { p.Peer.Write(ToBytes(line + "\r\nshort\r\n")); });
-  EXPECT_TRUE(PumpUntil([&] { return p.Lines.size() == 2; }, 5000));
+  EXPECT_TRUE(PumpUntil([&] { return p.Lines.size() == 2; }));
   writer.join();
   ASSERT_EQ(p.Lines.size(), 2u);
   EXPECT_EQ(p.Lines[0], line + "\r\n");
@@ -184,7 +184,7 @@ TEST(LineMode, APeerThatNeverEndsItsLineCostsBoundedMemory) {
   std::string endless(limit * 2 + 12345, 'x');
   std::string sent = endless + "\r\nshort\r\n";
   std::thread writer([&] { p.Peer.Write(ToBytes(sent)); });
-  EXPECT_TRUE(PumpUntil([&] { return p.Taken == sent.size(); }, 10000));
+  EXPECT_TRUE(PumpUntil([&] { return p.Taken == sent.size(); }));
   writer.join();
   std::string joined;
   for (const auto& l : p.Lines) {

@@ -154,7 +154,7 @@ TEST(Object, ANotificationQueuedBeforePauseIsDroppedNotKept) {
   s.OnDataAvailable = [&](TObject*, WORD) { got.push_back(s.ReceiveStr()); };
   PlainUdp peer;
   peer.SendTo(static_cast<std::uint16_t>(std::stoi(s.GetLocalPortText())), ToBytes("waiting"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its read notification is queued by now
+  ASSERT_TRUE(WaitNotificationQueued(s));  // its read notification
   s.Pause();
   PumpFor(100);
   EXPECT_TRUE(got.empty());
@@ -274,7 +274,7 @@ TEST(Close, FlushWithoutSocketOrQueueReturnsAtOnce) {
   s.Flush();
   s.SendStr("abc");
   s.Flush();
-  EXPECT_EQ(peer.Receive(1000).value_or(Bytes{}), ToBytes("abc"));
+  EXPECT_EQ(peer.Receive(KPatienceMs).value_or(Bytes{}), ToBytes("abc"));
 }
 
 TEST(Close, TimevalHelpers) {

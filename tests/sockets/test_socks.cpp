@@ -38,7 +38,7 @@ struct Scripted {
   }
   void Start() {
     C.Connect();
-    EXPECT_TRUE(Server.Accept(3000));
+    EXPECT_TRUE(Server.Accept(KPatienceMs));
   }
   // The next n bytes that the client sends; its messages are handled meanwhile.
   Bytes Take(std::size_t n) {
@@ -48,8 +48,7 @@ struct Scripted {
           Bytes b = Server.Read(n - all.size(), 1);
           all.insert(all.end(), b.begin(), b.end());
           return all.size() >= n;
-        },
-        3000);
+        });
     return all;
   }
   // Each byte on its own, handled by the client before the next one is written.
@@ -299,7 +298,7 @@ TEST(SocksConnect, RefusalsBeforeAnythingIsOpened) {
   fresh.SetAddr("127.0.0.1");
   fresh.SetPort(std::to_string(direct.Port()));
   fresh.Connect();
-  ASSERT_TRUE(direct.Accept(3000));
+  ASSERT_TRUE(direct.Accept(KPatienceMs));
   direct.Write(ToBytes("direct data"));
   EXPECT_TRUE(PumpUntil([&] { return got == "direct data"; })) << "taken as data, not as a SOCKS reply";
 }

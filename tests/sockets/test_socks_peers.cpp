@@ -38,7 +38,7 @@ struct Dante {
     Daemon = std::make_unique<TestDaemon>(std::vector<std::string>{kDante, "-f", confPath, "-N", "1"}, Log());
   }
   std::string Log() const { return Dir.Path() + "/danted.log"; }
-  bool Ready() const { return Daemon->WaitForPort(Port, 10000); }
+  bool Ready() const { return Daemon->WaitForPort(Port, KPatienceMs); }
 };
 
 // A microsocks server on 127.0.0.1 that asks for the user name and password given.
@@ -53,7 +53,7 @@ struct Microsocks {
                                  password},
         Dir.Path() + "/microsocks.log");
   }
-  bool Ready() const { return Daemon->WaitForPort(Port, 10000); }
+  bool Ready() const { return Daemon->WaitForPort(Port, KPatienceMs); }
 };
 
 void Through(TTestSocket& c, std::uint16_t socksPort, const std::string& level, std::uint16_t destination) {
@@ -74,13 +74,13 @@ void UseAccount(TTestSocket& c, const std::string& user, const std::string& pass
 void ConnectAndWait(TTestSocket& c, TSocksLog& log) {
   log.Attach(c);
   c.Connect();
-  EXPECT_TRUE(PumpUntil([&] { return log.HasPrefix("connected") || log.HasPrefix("closed"); }, 10000))
+  EXPECT_TRUE(PumpUntil([&] { return log.HasPrefix("connected") || log.HasPrefix("closed"); }))
       << log.Joined();
 }
 
 void ExpectEcho(TTestSocket& c, TSocksLog& log, const std::string& text) {
   c.SendStr(text);
-  EXPECT_TRUE(PumpUntil([&] { return log.Data.size() >= text.size(); }, 5000));
+  EXPECT_TRUE(PumpUntil([&] { return log.Data.size() >= text.size(); }));
   EXPECT_EQ(log.Data, text);
 }
 
@@ -199,7 +199,7 @@ TEST(SocksPeers, AServerThatDiesMidNegotiationClosesTheSession) {
       if (state == socksAuthStarting) ms.Daemon->Kill();
     };
     c.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return log.HasPrefix("closed"); }, 5000)) << log.Joined();
+    ASSERT_TRUE(PumpUntil([&] { return log.HasPrefix("closed"); })) << log.Joined();
     ASSERT_GE(log.Lines.size(), 4u);
     EXPECT_EQ(std::vector<std::string>(log.Lines.begin(), log.Lines.begin() + 3),
               (std::vector<std::string>{"socks connected 0", "auth 0", "auth 2"}));
@@ -218,7 +218,7 @@ TEST(SocksPeers, AServerThatDiesMidNegotiationClosesTheSession) {
       dante.Daemon->Kill();
     };
     c.Connect();
-    ASSERT_TRUE(PumpUntil([&] { return log.HasPrefix("closed"); }, 5000)) << log.Joined();
+    ASSERT_TRUE(PumpUntil([&] { return log.HasPrefix("closed"); })) << log.Joined();
     EXPECT_EQ(log.Lines.front(), "socks connected 0");
     EXPECT_FALSE(log.HasPrefix("connected")) << log.Joined();
     EXPECT_EQ(c.State(), wsClosed);

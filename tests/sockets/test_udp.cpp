@@ -141,7 +141,7 @@ TEST(UdpSend, SendsAreCutIntoDatagramsOf1514Bytes) {
   for (const Case& c : cases) {
     std::string data = Pattern(static_cast<std::size_t>(c.len), static_cast<std::size_t>(c.len));
     EXPECT_EQ(s.SendStr(data), c.len);
-    auto got = peer.ReceiveAll(150);
+    auto got = peer.ReceiveAll(150, c.sizes.size());
     EXPECT_EQ(Sizes(got), c.sizes) << c.len;
     EXPECT_EQ(ToString(Joined(got)), data) << c.len;
   }
@@ -154,7 +154,7 @@ TEST(UdpSend, OnSendDataFiresPerDatagramInsideSendAndOnDataSentLater) {
   PlainUdp peer;
   TTestSocket s(nullptr);
   ConnectUdp(s, peer.Port());
-  PumpFor(20);  // the platform's first write notification, which finds nothing queued
+  ASSERT_TRUE(HandleFirstNotification(s));  // the platform's first write notification, which finds nothing queued
   std::vector<int> sent;
   int dataSent = 0;
   s.OnSendData = [&](TObject*, std::int32_t n) { sent.push_back(n); };
@@ -275,7 +275,7 @@ TEST(UdpQueue, WouldBlockKeepsTheBytesInOrderAndTheNextSendFillsTheLastBlock) {
   s.WouldBlock = false;
   // The platform's write notification drains the queue.
   SendMessageA(s.NotifyWindow, WM_ASYNCSELECT, s.SocketHandle, WSAMAKESELECTREPLY(FD_WRITE, 0));
-  auto got = peer.ReceiveAll(150);
+  auto got = peer.ReceiveAll(150, 7);
   EXPECT_EQ(Sizes(got), (std::vector<std::size_t>{1514, 1514, 1514, 1514, 1514, 1514, 1165}));
   EXPECT_EQ(ToString(Joined(got)), first + second);
   EXPECT_TRUE(s.SendQueueEmpty);
@@ -293,7 +293,7 @@ TEST(UdpQueue, ConnectEmptiesTheQueueOfAnEarlierSocket) {
   ConnectUdp(s, peer.Port());
   EXPECT_TRUE(s.SendQueue.empty());
   s.SendStr("fresh");
-  EXPECT_EQ(ToString(peer.Receive(1000).value_or(Bytes{})), "fresh");
+  EXPECT_EQ(ToString(peer.Receive(KPatienceMs).value_or(Bytes{})), "fresh");
   EXPECT_TRUE(peer.ReceiveAll(50).empty());
 }
 
@@ -315,7 +315,7 @@ TEST(UdpQueue, FlushEndsWhenNothingIsQueued) {
   s.WouldBlock = false;
   s.Flush();
   EXPECT_TRUE(s.SendQueueEmpty);
-  EXPECT_EQ(ToString(peer.Receive(1000).value_or(Bytes{})), "queued");
+  EXPECT_EQ(ToString(peer.Receive(KPatienceMs).value_or(Bytes{})), "queued");
 }
 
 TEST(UdpQueue, AbortDropsQueuedData) {
@@ -376,11 +376,7 @@ TEST(UdpReceive, InLineModeWithNoLinePendingReceiveStrLeavesTheDatagramWaiting) 
   PlainUdp peer;
   peer.SendTo(port, ToBytes("no line end"));
   ULONG waiting = 0;
-  for (int i = 0; i < 200 && waiting == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    WSocket::ioctlsocket(s.SocketHandle, FIONREAD, &waiting);
-  }
-  ASSERT_GT(waiting, 0u);
+  ASSERT_TRUE(WaitUntil([&] { return WSocket::ioctlsocket(s.SocketHandle, FIONREAD, &waiting) == 0 && waiting > 0; }));
   // No line is pending, so there is nothing to hand out; the datagram is not an empty one and must stay for the
   // line layer.
   EXPECT_EQ(s.ReceiveStr(), "");
@@ -395,9 +391,8 @@ TEST(UdpReceive, WithoutHandlerWaitingDataIsDropped) {
   std::uint16_t port = ListenUdp(s);
   PlainUdp peer;
   for (int i = 0; i < 3; ++i) peer.SendTo(port, ToBytes(Pattern(3000)));
-  PumpFor(100);
+  EXPECT_TRUE(PumpUntil([&] { return s.RcvdCount() == 0; })) << "something left waiting";
   EXPECT_EQ(s.ReadCount(), 0);
-  EXPECT_EQ(s.RcvdCount(), 0) << "nothing left waiting";
   // The socket still hears what comes next.
   std::string got;
   s.OnDataAvailable = [&](TObject*, WORD) { got = s.ReceiveStr(); };
@@ -421,14 +416,13 @@ TEST(UdpReceive, NoReceiveLoopGivesOnePassPerNotification) {
   // Handle exactly one read notification; a write notification (posted when the mask was given) may come first.
   MSG msg;
   bool readDispatched = false;
-  for (int i = 0; i < 2000 && !readDispatched; ++i) {
-    if (PeekMessageA(&msg, s.NotifyWindow, WM_ASYNCSELECT, WM_ASYNCSELECT, PM_REMOVE) == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
+  WaitUntil([&] {
+    if (PeekMessageA(&msg, s.NotifyWindow, WM_ASYNCSELECT, WM_ASYNCSELECT, PM_REMOVE) != 0) {
+      readDispatched = (WSAGETSELECTEVENT(msg.lParam) & FD_READ) != 0;
+      DispatchMessageA(&msg);
     }
-    readDispatched = (WSAGETSELECTEVENT(msg.lParam) & FD_READ) != 0;
-    DispatchMessageA(&msg);
-  }
+    return readDispatched;
+  });
   ASSERT_TRUE(readDispatched);
   EXPECT_EQ(passes, 1);
   PumpUntil([&] { return passes == 2; });
@@ -462,6 +456,7 @@ TEST(UdpReceive, AHandlerThatReadsNothingDoesNotSpinTheLoop) {
   s.OnDataAvailable = [&](TObject*, WORD) { ++calls; };
   PlainUdp peer;
   peer.SendTo(port, ToBytes("unread"));
+  EXPECT_TRUE(PumpUntil([&] { return calls > 0; }));
   PumpFor(100);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(s.ReceiveStr(), "unread") << "the data is still there for a later read";
@@ -498,6 +493,6 @@ TEST(UdpReceive, SendToBypassesTheQueue) {
   s.OnSendData = [&](TObject*, std::int32_t n) { sentEvents += n; };
   EXPECT_EQ(s.SendTo(dest, sizeof dest, "direct", 6), 6);
   EXPECT_EQ(sentEvents, 6);
-  EXPECT_EQ(ToString(peer.Receive(1000).value_or(Bytes{})), "direct");
+  EXPECT_EQ(ToString(peer.Receive(KPatienceMs).value_or(Bytes{})), "direct");
   EXPECT_TRUE(s.SendQueue.empty());
 }

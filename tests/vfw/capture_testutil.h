@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -113,5 +114,26 @@ class TPatternCapture {
 };
 
 inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
+// as soon as the awaited thing happens.
+constexpr int KPatienceMs = 60000;
+
+// Checks done() every few milliseconds, without handling this thread's messages, until it holds; false when it
+// still does not after timeoutMs.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    SleepMs(2);
+  }
+  return true;
+}
+
+// Waits until the callback has been called `more` times after now.
+inline bool WaitCalls(const TRecorder& rec, int more = 1) {
+  const int target = rec.Calls + more;
+  return WaitUntil([&] { return rec.Calls >= target; });
+}
 
 }  // namespace vfwtest

@@ -63,6 +63,19 @@ class Preview : public testing::Test {
     }
   }
 
+  // Handles the GUI thread's messages until done() holds; false when it still does not after timeoutMs.
+  static bool PumpUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs) {
+    int64_t end = MonotonicNs() + static_cast<int64_t>(timeoutMs) * 1000000;
+    for (;;) {
+      Application->ProcessMessages();
+      if (done()) return true;
+      if (MonotonicNs() >= end) return false;
+      SleepMs(5);
+    }
+  }
+
+  bool Shown() const { return GetPixel(Dc, 100, 100) != CLR_INVALID; }
+
   // Paint-log lines since the start that show a test-pattern stamp.
   static int StampedPaints() {
     std::ifstream log(gPaintLog);
@@ -116,9 +129,8 @@ TEST_F(Preview, LivePictureOnlyWhileConnectedAndOverlayIsOn) {
 
   int before = StampedPaints();
   ASSERT_TRUE(capOverlay(Window, TRUE));
-  Pump(200);
-  EXPECT_NE(GetPixel(Dc, 100, 100), CLR_INVALID);
-  EXPECT_GT(StampedPaints(), before + 3) << "the paint log names the frames the preview shows";
+  EXPECT_TRUE(PumpUntil([&] { return Shown() && StampedPaints() > before + 3; }))
+      << "the paint log names the frames the preview shows";
   // The stamp's cells are in the top rows: black or white.
   COLORREF cell = GetPixel(Dc, 4, 4);
   EXPECT_TRUE(cell == RGB(0, 0, 0) || cell == RGB(255, 255, 255)) << std::hex << cell;
@@ -130,14 +142,12 @@ TEST_F(Preview, LivePictureOnlyWhileConnectedAndOverlayIsOn) {
   EXPECT_EQ(StampedPaints(), off);
 
   ASSERT_TRUE(capOverlay(Window, TRUE));
-  Pump(100);
-  EXPECT_NE(GetPixel(Dc, 100, 100), CLR_INVALID);
+  EXPECT_TRUE(PumpUntil([&] { return Shown(); }));
   ASSERT_TRUE(capDriverDisconnect(Window));
   EXPECT_EQ(GetPixel(Dc, 100, 100), CLR_INVALID);  // the play panel beneath shows again
   // Connecting again brings the overlay back with the driver.
   ASSERT_TRUE(capDriverConnect(Window, 0));
-  Pump(100);
-  EXPECT_NE(GetPixel(Dc, 100, 100), CLR_INVALID);
+  EXPECT_TRUE(PumpUntil([&] { return Shown(); }));
 }
 
 TEST_F(Preview, TheFormsDestructionStopsStreamingAndThePreview) {
@@ -145,7 +155,7 @@ TEST_F(Preview, TheFormsDestructionStopsStreamingAndThePreview) {
   ASSERT_TRUE(SetUpPattern(10000));
   ASSERT_TRUE(capOverlay(Window, TRUE));
   ASSERT_TRUE(capCaptureSequenceNoFile(Window));
-  Pump(60);
+  ASSERT_TRUE(PumpUntil([&] { return rec->Calls > 2; }));
   delete Form;  // the capture window goes with it, while a callback and a paint may be under way
   Form = nullptr;
   EXPECT_FALSE(IsWindow(Window));
@@ -161,12 +171,10 @@ TEST_F(Preview, PreviewGoesOnWhileStreamingAndAfterStop) {
   ASSERT_TRUE(SetUpPattern(20000));
   ASSERT_TRUE(capOverlay(Window, TRUE));
   ASSERT_TRUE(capCaptureSequenceNoFile(Window));
-  Pump(150);
+  EXPECT_TRUE(PumpUntil([&] { return rec->Calls > 3; }));
   ASSERT_TRUE(capCaptureStop(Window));
-  EXPECT_GT(rec->Calls, 3);
   int after = StampedPaints();
-  Pump(100);
-  EXPECT_GT(StampedPaints(), after);  // the overlay goes on after the stop
+  EXPECT_TRUE(PumpUntil([&] { return StampedPaints() > after; }));  // the overlay goes on after the stop
 }
 
 namespace {
@@ -190,11 +198,10 @@ TEST_F(Preview, DriverThreadNeverWaitsForTheGuiThread) {
   ASSERT_TRUE(capSetCallbackOnVideoStream(Window, &PostingCallback));
   ASSERT_TRUE(capOverlay(Window, TRUE));
   ASSERT_TRUE(capCaptureSequenceNoFile(Window));
-  // The GUI thread handles nothing for a second: neither the preview's repaints nor the posted messages.
-  SleepMs(1000);
-  int calls = gPostingCalls;
-  EXPECT_GE(calls, 40);
-  EXPECT_NE(GetPixel(Dc, 100, 100), CLR_INVALID);  // the preview was painted meanwhile
+  // The GUI thread handles nothing meanwhile: neither the preview's repaints nor the posted messages. A driver
+  // thread that waited for it would never get this far.
+  EXPECT_TRUE(WaitUntil([] { return gPostingCalls >= 40; }));
+  EXPECT_TRUE(Shown());  // the preview was painted meanwhile
   ASSERT_TRUE(capCaptureStop(Window));
   Pump(50);
 }
@@ -210,7 +217,7 @@ TEST_F(Preview, FormatDialogTakesEffect) {
   });
   EXPECT_TRUE(capDlgVideoFormat(Window));
   ASSERT_TRUE(capCaptureSequenceNoFile(Window));
-  Pump(60);
+  ASSERT_TRUE(PumpUntil([&] { return rec->Calls > 0; }));
   ASSERT_TRUE(capCaptureStop(Window));
   std::lock_guard<std::mutex> lock(rec->Lock);
   ASSERT_FALSE(rec->Sizes.empty());
@@ -220,8 +227,7 @@ TEST_F(Preview, FormatDialogTakesEffect) {
 TEST_F(Preview, DisplayAndSourceDialogsTakeEffect) {
   ASSERT_TRUE(SetUpPattern(20000));
   ASSERT_TRUE(capOverlay(Window, TRUE));
-  Pump(60);
-  ASSERT_NE(GetPixel(Dc, 100, 100), CLR_INVALID);
+  ASSERT_TRUE(PumpUntil([&] { return Shown(); }));
   Answer([](QDialog& d) { d.findChild<QCheckBox*>()->setChecked(false); });
   EXPECT_TRUE(capDlgVideoDisplay(Window));
   EXPECT_EQ(GetPixel(Dc, 100, 100), CLR_INVALID);  // the live picture is gone

@@ -67,6 +67,10 @@ inline HWND MakeWindow(Recorder* r, HWND parent = nullptr, DWORD style = WS_POPU
   return CreateWindowExA(WS_EX_TOOLWINDOW, RecorderClass(), "", style, 0, 0, 0, 0, parent, nullptr, nullptr, r);
 }
 
+// How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
+// as soon as the awaited thing happens.
+constexpr int KPatienceMs = 60000;
+
 inline bool Readable(int fd, int timeoutMs = 0) {
   pollfd p{fd, POLLIN, 0};
   return poll(&p, 1, timeoutMs) == 1 && (p.revents & POLLIN);

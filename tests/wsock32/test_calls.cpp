@@ -1,5 +1,10 @@
 // Start-up, the last error and its translation, datagrams, options and commands, and bad input.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -116,10 +121,10 @@ TEST_F(Calls, NonBlockingConnectAndShutdown) {
   EXPECT_EQ(Err(), WSAEWOULDBLOCK);
   // Without notifications the caller learns the end by asking again (WSAEALREADY while under way), as there.
   int err = WSAEALREADY;
-  for (int i = 0; i < 200 && err == WSAEALREADY; ++i) {
+  WaitUntil([&] {
     if (connect(c, Sa(a), sizeof a) == SOCKET_ERROR) err = Err();
-    if (err == WSAEALREADY) Sleep(5);
-  }
+    return err != WSAEALREADY;
+  });
   EXPECT_EQ(err, WSAEISCONN);
   EXPECT_EQ(send(c, "ok", 2, 0), 2);
 
@@ -129,10 +134,10 @@ TEST_F(Calls, NonBlockingConnectAndShutdown) {
   ASSERT_EQ(connect(refused, Sa(a), sizeof a), SOCKET_ERROR);
   EXPECT_EQ(Err(), WSAEWOULDBLOCK);
   err = WSAEWOULDBLOCK;
-  for (int i = 0; i < 200 && (err == WSAEWOULDBLOCK || err == WSAEALREADY); ++i) {
+  WaitUntil([&] {
     if (connect(refused, Sa(a), sizeof a) == SOCKET_ERROR) err = Err();
-    if (err == WSAEALREADY) Sleep(5);
-  }
+    return err != WSAEWOULDBLOCK && err != WSAEALREADY;
+  });
   EXPECT_EQ(err, WSAECONNREFUSED);
 
   auto [x, y] = Pair();
@@ -160,21 +165,17 @@ TEST_F(Calls, ZeroLengthReceiveProbesAStreamWithoutTakingAnything) {
   EXPECT_EQ(Err(), WSAEWOULDBLOCK);
   ASSERT_EQ(send(s, "x", 1, 0), 1);
   ULONG n = 0;
-  for (int i = 0; i < 100 && n == 0; ++i) {
-    ASSERT_EQ(ioctlsocket(c, FIONREAD, &n), 0);
-    if (n == 0) Sleep(5);
-  }
+  EXPECT_TRUE(WaitUntil([&] { return ioctlsocket(c, FIONREAD, &n) == 0 && n > 0; }));
   EXPECT_EQ(recv(c, &b, 0, 0), 0);
   EXPECT_EQ(recv(c, &b, 1, 0), 1) << "the probe took nothing";
   Close(s);
-  int r = SOCKET_ERROR;
-  for (int i = 0; i < 100 && r == SOCKET_ERROR; ++i) {
+  int r = SOCKET_ERROR, err = WSAEWOULDBLOCK;
+  WaitUntil([&] {
     r = recv(c, &b, 0, 0);
-    if (r == SOCKET_ERROR) {
-      ASSERT_EQ(Err(), WSAEWOULDBLOCK);
-      Sleep(5);
-    }
-  }
+    err = r == SOCKET_ERROR ? Err() : 0;
+    return err != WSAEWOULDBLOCK;
+  });
+  EXPECT_EQ(err, 0);
   EXPECT_EQ(r, 0) << "the peer's end";
 }
 
@@ -186,11 +187,10 @@ TEST_F(Calls, DatagramLargerThanTheBufferFillsItAndDropsTheRest) {
   for (int i = 0; i < 100; ++i) big[i] = static_cast<char>('A' + i % 26);
   ASSERT_EQ(sendto(tx, big.data(), 100, 0, Sa(a), sizeof a), 100);
   ASSERT_EQ(sendto(tx, "small", 5, 0, Sa(a), sizeof a), 5);
-  Sleep(20);
 
   ULONG waiting = 0;
-  ASSERT_EQ(ioctlsocket(rx, FIONREAD, &waiting), 0);
-  EXPECT_GE(waiting, 100u);  // at least the next datagram
+  EXPECT_TRUE(WaitUntil([&] { return ioctlsocket(rx, FIONREAD, &waiting) == 0 && waiting >= 100; }))
+      << "at least the next datagram";
 
   char buf[10 + 4];
   std::memset(buf, '#', sizeof buf);
@@ -211,10 +211,7 @@ TEST_F(Calls, StreamFionreadCountsWaitingBytes) {
   auto [c, s] = Pair();
   ASSERT_EQ(send(s, "0123456789", 10, 0), 10);
   ULONG n = 0;
-  for (int i = 0; i < 100 && n < 10; ++i) {
-    ASSERT_EQ(ioctlsocket(c, FIONREAD, &n), 0);
-    if (n < 10) Sleep(5);
-  }
+  WaitUntil([&] { return ioctlsocket(c, FIONREAD, &n) == 0 && n >= 10; });
   EXPECT_EQ(n, 10u);
 }
 
@@ -460,15 +457,24 @@ namespace {
 
 class Lifetime : public TWinsock {};
 
+// Whether thread tid of this process sleeps in the kernel in a receive.
+bool SleepsInReceive(pid_t tid) {
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long number = -1;
+  return f >> number && number == SYS_recvmsg;
+}
+
 TEST_F(Lifetime, ClosingWakesABlockedReceiveOnAnotherThread) {
   SOCKET s = BoundUdp();
   int result = 0, error = 0;
+  std::atomic<pid_t> tid{0};
   std::thread blocked([&] {
+    tid = gettid();
     char b[8];
     result = recv(s, b, sizeof b, 0);
     error = WSAGetLastError();
   });
-  Sleep(50);
+  EXPECT_TRUE(WaitUntil([&] { return tid != 0 && SleepsInReceive(tid); }));
   Close(s);
   blocked.join();
   EXPECT_EQ(result, SOCKET_ERROR);

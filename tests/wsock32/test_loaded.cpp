@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -12,6 +13,17 @@
 #include "wsock32/winsock.h"
 
 namespace {
+
+// Checks done() every 5 ms until it holds, for a minute at most: generous, for a loaded machine and a sanitizer
+// build (this program has no test helpers of the layer's header: it binds the library by hand).
+bool WaitUntil(const std::function<bool()>& done) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > 60000) return false;
+    Sleep(5);
+  }
+  return true;
+}
 
 const char* const Names[] = {
     "WSAStartup",
@@ -63,10 +75,7 @@ int ThreadCount() {
 // A joined thread may still be listed for a moment after the join returns.
 int ThreadCountSettlingAt(int expected) {
   int n = ThreadCount();
-  for (int i = 0; i < 200 && n != expected; ++i) {
-    Sleep(5);
-    n = ThreadCount();
-  }
+  WaitUntil([&] { return (n = ThreadCount()) == expected; });
   return n;
 }
 
@@ -167,10 +176,7 @@ TEST_F(Loaded, NotificationsReachTheProgramsWindows) {
   ASSERT_EQ(select(s, w, WM_USER + 1, FD_WRITE), 0);
   MSG m{};
   bool got = false;
-  for (int i = 0; i < 300 && !got; ++i) {
-    got = PeekMessageA(&m, w, WM_USER + 1, WM_USER + 1, PM_REMOVE);
-    if (!got) Sleep(10);
-  }
+  WaitUntil([&] { return got = PeekMessageA(&m, w, WM_USER + 1, WM_USER + 1, PM_REMOVE); });
   ASSERT_TRUE(got);
   EXPECT_EQ(m.wParam, s);
   EXPECT_EQ(WSAGETSELECTEVENT(m.lParam), FD_WRITE);
@@ -204,10 +210,7 @@ TEST_F(Loaded, TheLastCleanupStopsEveryThreadOfTheLayer) {
   ASSERT_NE(lookup(w, WM_USER + 2, "localhost", buf, sizeof buf), nullptr);
   MSG m{};
   bool replied = false;
-  for (int i = 0; i < 300 && !replied; ++i) {
-    replied = PeekMessageA(&m, w, WM_USER + 2, WM_USER + 2, PM_REMOVE);
-    if (!replied) Sleep(10);
-  }
+  WaitUntil([&] { return replied = PeekMessageA(&m, w, WM_USER + 2, WM_USER + 2, PM_REMOVE); });
   EXPECT_TRUE(replied);
   EXPECT_GT(ThreadCount(), before) << "the notifier and a lookup worker run";
 
