@@ -192,12 +192,16 @@ void TForm1::StopBtnClick(TObject*) {
 void TForm1::CloseBtnClick(TObject*) { Close(); }
 
 void TForm1::LSocketDataAvailable(TObject*, WORD) {
+  // No real announcement comes near this: its text is a dotted address or a host name of at most 255 characters.
+  // But anyone on the network chooses a datagram's length, and the lines stay as long as the program runs, so a
+  // line shows no more of the text than this. The answer still goes to the text as it came.
+  constexpr std::int32_t KLineAddressLength = 300;
   const std::string S = LSocket->ReceiveStr();
   const std::string K = LowerCase(LeftPart(S, 12));
   const auto rest = static_cast<std::int32_t>(S.size()) - 12;
   if (K == "login_mp4_cw") {
     const std::string A = RightPart(S, rest);
-    ListBox1->Items()->Add(TimeToStr() + "  in: " + A);
+    ListBox1->Items()->Add(TimeToStr() + "  in: " + LeftPart(A, KLineAddressLength));
     CliSocket->Close();
     CliSocket->SetProto("UDP");
     CliSocket->SetAddr(A);
@@ -206,7 +210,7 @@ void TForm1::LSocketDataAvailable(TObject*, WORD) {
     CliSocket->SendStr("server/" + GetLocalIP());
   } else if (K == "logoutmp4_cw") {
     const std::string A = RightPart(S, rest);
-    ListBox1->Items()->Add(TimeToStr() + "  out: " + A);
+    ListBox1->Items()->Add(TimeToStr() + "  out: " + LeftPart(A, KLineAddressLength));
   }
 }
 

@@ -1,9 +1,17 @@
 // TLabel, TGroupBox and TListBox (stdctrls.h).
 #include "gui/stdctrls.h"
 
+#include <QAbstractScrollArea>
+#include <QFocusEvent>
 #include <QFontMetrics>
-#include <QListWidget>
+#include <QKeyEvent>
 #include <QPaintEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+
+#include <algorithm>
+#include <limits>
 
 #include "gui/forms.h"
 #include "gui_p.h"
@@ -238,11 +246,161 @@ void TGroupBox::ApplyCaption() {
 // --- TListBox --------------------------------------------------------------------------------------------------
 
 namespace {
-class TListWidget : public TControlWidget<QListWidget> {
+
+// The box's lines. Each change notes the first line it touches, so that the box redraws only when that line is in
+// view.
+class TListBoxStrings : public TStringList {
  public:
-  explicit TListWidget(TControl* owner) : TControlWidget<QListWidget>(owner) {}
+  // The first line changed since the last call (Count() when none was), and starts afresh.
+  int TakeFirstChanged() {
+    const int first = std::min(FFirstChanged, Count());
+    FFirstChanged = std::numeric_limits<int>::max();
+    return first;
+  }
+  void Put(int index, const std::string& s) override {
+    Touch(index);
+    TStringList::Put(index, s);
+  }
+  int AddObject(const std::string& s, TObject* object) override {
+    Touch(Count());
+    return TStringList::AddObject(s, object);
+  }
+  void Insert(int index, const std::string& s) override {
+    Touch(index);
+    TStringList::Insert(index, s);
+  }
+  void Delete(int index) override {
+    Touch(index);
+    TStringList::Delete(index);
+  }
+  void Clear() override {
+    Touch(0);
+    TStringList::Clear();
+  }
+
+ private:
+  // Before the change: the box hears of it from inside the base class's operation. An index the base class
+  // refuses only makes the box redraw when it need not.
+  void Touch(int index) { FFirstChanged = std::min(FFirstChanged, std::max(index, 0)); }
+  int FFirstChanged = std::numeric_limits<int>::max();
 };
-QListWidget* ListWidget(const TControl* c) { return static_cast<QListWidget*>(c->Widget()); }
+
+// The box's face draws the lines in view straight from the box's string list and keeps nothing per line. A list
+// box may grow for as long as its program runs, a line for each event heard: an item view would hold an item and a
+// second copy of the text for every line, and lay out every line again after each one added, so that a long list
+// took lines ever more slowly. Here a line costs its text alone, and adding one costs the same however many there
+// are. It scrolls by whole lines; one line may be selected, by click or keys.
+class TListWidget : public TControlWidget<QAbstractScrollArea> {
+ public:
+  explicit TListWidget(TControl* owner) : TControlWidget<QAbstractScrollArea>(owner) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    verticalScrollBar()->setSingleStep(1);
+  }
+
+  // The box's string list, once the box has made it; none while the box is made and once it is going.
+  void SetLines(const TStrings* lines) {
+    FLines = lines;
+    LinesChanged(0);
+  }
+
+  // After a change to the lines from line `first` on.
+  void LinesChanged(int first) {
+    if (FSelected >= Count()) FSelected = -1;
+    UpdateRange();
+    if (first <= Top() + RowsInView()) viewport()->update();
+  }
+  void SetItemHeight(int height) {
+    FItemHeight = height;
+    UpdateRange();
+    viewport()->update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* e) override {
+    QPainter painter(viewport());
+    const QPalette& colours = palette();
+    painter.fillRect(e->rect(), colours.color(QPalette::Base));
+    painter.setFont(font());
+    // The text stands off the edges as an item view's does.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int top = Top();
+    const int last = std::min(Count() - 1, top + e->rect().bottom() / FItemHeight);
+    for (int row = top + std::max(e->rect().top(), 0) / FItemHeight; row <= last; ++row) {
+      const QRect line(0, (row - top) * FItemHeight, viewport()->width(), FItemHeight);
+      const bool selected = row == FSelected;
+      if (selected) painter.fillRect(line, colours.color(QPalette::Highlight));
+      painter.setPen(colours.color(selected ? QPalette::HighlightedText : QPalette::Text));
+      // Long lines are cut at the edge, not shortened with an ellipsis.
+      painter.drawText(line.adjusted(margin, 0, -margin, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                       ToDisplayText(FLines->Strings(row)));
+      if (selected && hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = line;
+        focus.backgroundColor = colours.color(QPalette::Highlight);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+      }
+    }
+  }
+  void resizeEvent(QResizeEvent* e) override {
+    QAbstractScrollArea::resizeEvent(e);
+    UpdateRange();
+  }
+  void scrollContentsBy(int, int) override { viewport()->update(); }
+  void focusInEvent(QFocusEvent* e) override {
+    QAbstractScrollArea::focusInEvent(e);
+    viewport()->update();
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    QAbstractScrollArea::focusOutEvent(e);
+    viewport()->update();
+  }
+  void mousePressEvent(QMouseEvent* e) override {
+    if (e->button() == Qt::LeftButton) {
+      const int row = Top() + std::max(0, e->position().toPoint().y()) / FItemHeight;
+      if (row < Count()) Select(row);
+    }
+    TControlWidget<QAbstractScrollArea>::mousePressEvent(e);
+    e->accept();  // so that the release, and with it the click, comes here too
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    const int count = Count();
+    const int page = std::max(1, RowsInView() - 1);
+    int row = FSelected;
+    switch (e->key()) {
+      case Qt::Key_Up: row = row < 0 ? 0 : row - 1; break;
+      case Qt::Key_Down: row = row < 0 ? 0 : row + 1; break;
+      case Qt::Key_PageUp: row = row < 0 ? 0 : row - page; break;
+      case Qt::Key_PageDown: row = row < 0 ? 0 : row + page; break;
+      case Qt::Key_Home: row = 0; break;
+      case Qt::Key_End: row = count - 1; break;
+      default: QAbstractScrollArea::keyPressEvent(e); return;
+    }
+    if (count > 0) Select(std::clamp(row, 0, count - 1));
+    e->accept();
+  }
+
+ private:
+  int Count() const { return FLines ? FLines->Count() : 0; }
+  int Top() const { return verticalScrollBar()->value(); }
+  // Whole lines in view, at least one.
+  int RowsInView() const { return std::max(1, viewport()->height() / FItemHeight); }
+  void UpdateRange() {
+    verticalScrollBar()->setPageStep(RowsInView());
+    verticalScrollBar()->setRange(0, std::max(0, Count() - RowsInView()));
+  }
+  void Select(int row) {
+    FSelected = row;
+    if (row < Top()) verticalScrollBar()->setValue(row);
+    else if (row >= Top() + RowsInView()) verticalScrollBar()->setValue(row - RowsInView() + 1);
+    viewport()->update();
+  }
+  const TStrings* FLines = nullptr;
+  int FItemHeight = 13;
+  int FSelected = -1;
+};
+TListWidget* ListWidget(const TControl* c) { return static_cast<TListWidget*>(c->Widget()); }
+
 }  // namespace
 
 TARVO_PUBLISH(TListBox, TWinControl) {
@@ -254,42 +412,28 @@ TARVO_PUBLISH(TListBox, TWinControl) {
 }
 
 TListBox::TListBox(TComponent* AOwner)
-    : TWinControl(AOwner, new TListWidget(this)), FItems(std::make_unique<TStringList>()) {
+    : TWinControl(AOwner, new TListWidget(this)), FItems(std::make_unique<TListBoxStrings>()) {
   FItems->OnChange = [this](TObject*) { ItemsChanged(); };
-  ListWidget(this)->setUniformItemSizes(true);
-  // Long lines are cut at the edge, not shortened with an ellipsis.
-  ListWidget(this)->setTextElideMode(Qt::ElideNone);
+  ListWidget(this)->SetLines(FItems.get());
   ListWidget(this)->setFocusPolicy(Qt::StrongFocus);
   SetTabStop(true);
   SetColor(clWindow);
   SetBounds(0, 0, 121, 97);
 }
 
-TListBox::~TListBox() { FItems->OnChange = nullptr; }
+TListBox::~TListBox() {
+  FItems->OnChange = nullptr;
+  ListWidget(this)->SetLines(nullptr);
+}
 
 void TListBox::ItemsChanged() {
-  QListWidget* list = ListWidget(this);
-  const int count = FItems->Count();
-  // Lines appended at the end (the usual change) are added alone; anything else rebuilds the list.
-  int keep = std::min(list->count(), count);
-  for (int i = 0; i < keep; ++i)
-    if (list->item(i)->text() != QString::fromStdString(FItems->Strings(i))) {
-      keep = i;
-      break;
-    }
-  while (list->count() > keep) delete list->takeItem(list->count() - 1);
-  for (int i = keep; i < count; ++i) {
-    auto* item = new QListWidgetItem(ToDisplayText(FItems->Strings(i)));
-    item->setSizeHint(QSize(0, FItemHeight));
-    list->addItem(item);
-  }
+  ListWidget(this)->LinesChanged(static_cast<TListBoxStrings*>(FItems.get())->TakeFirstChanged());
 }
 
 void TListBox::SetItemHeight(int height) {
   if (height <= 0) throw EPropertyError("an item height above 0 is expected");
   FItemHeight = height;
-  QListWidget* list = ListWidget(this);
-  for (int i = 0; i < list->count(); ++i) list->item(i)->setSizeHint(QSize(0, height));
+  ListWidget(this)->SetItemHeight(height);
 }
 
 void TListBox::SetBorderStyle(TBorderStyle style) {
