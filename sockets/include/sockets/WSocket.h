@@ -580,6 +580,9 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
 
  private:
   bool FFilling = false;  // the layer's own read is running: DoRecv goes to the socket
+  // Bytes were left at the socket because the held bytes reached LineBufferLimit; taking held bytes brings the
+  // receive loop back for them.
+  bool FReadHeldBack = false;
   void ReceiveLines(bool Rescan);
   void SplitLines(std::int32_t SearchFrom);
   // Offers the pending line until it is taken; false when a handler left it untaken.
