@@ -3,6 +3,7 @@
 // error reporting, the message pump, and closing, aborting, flushing and pausing.
 #include "sockets/WSocket.h"
 
+#include <exception>
 #include <mutex>
 #include <unordered_set>
 
@@ -233,26 +234,42 @@ void TCustomWSocket::HandleBgException(Exception& E) {
 void TCustomWSocket::HandleSelectMessage(TMessage& Msg) {
   // Without a socket nothing is left to notify about: a write notification that Send posted before a close
   // carries INVALID_SOCKET too, and must not report a closed socket's data as sent.
-  SOCKET handle = SocketHandle;
+  const SOCKET handle = SocketHandle;
   if (handle == INVALID_SOCKET || Msg.WParam != handle || Paused) return;
   WORD events = WSAGETSELECTEVENT(Msg.LParam);
   WORD error = WSAGETSELECTERROR(Msg.LParam);
+  // The notification belongs to the session it came for. A handler that closed the socket (perhaps to open
+  // another at once) has ended that session: the remaining steps would report its end a second time, or close
+  // the new one.
+  auto sessionGone = [&] { return SocketHandle != handle; };
   if ((events & FD_CONNECT) != 0) {
     ChangeState(wsConnected);
+    if (sessionGone()) return;
     TriggerSessionConnected(error);
+    if (sessionGone()) return;
     if (error != 0 && FState != wsClosed) Close();
   }
-  if ((events & FD_READ) != 0) ReceiveLoop(error);
+  if ((events & FD_READ) != 0) {
+    if (sessionGone()) return;
+    ReceiveLoop(error);
+  }
   if ((events & FD_WRITE) != 0) {
+    if (sessionGone()) return;
     TryToSend();
+    if (sessionGone()) return;
     if (SendQueueEmpty) TriggerDataSent(error);
   }
-  if ((events & FD_ACCEPT) != 0) TriggerSessionAvailable(error);
-  if ((events & FD_CLOSE) != 0 && FState != wsConnecting) {
+  if ((events & FD_ACCEPT) != 0) {
+    if (sessionGone()) return;
+    TriggerSessionAvailable(error);
+  }
+  if ((events & FD_CLOSE) != 0 && !sessionGone() && FState != wsConnecting) {
     ReceiveLoop(0);
+    if (sessionGone()) return;
     if (!CloseNotified) {
       CloseNotified = true;
       TriggerSessionClosed(error);
+      if (sessionGone()) return;
     }
     if (FState != wsClosed) Close();
   }
@@ -482,13 +499,21 @@ void TCustomWSocket::Release() {
 }
 
 void TCustomWSocket::Abort() {
-  CancelDnsLookup();
+  // A cancel that the library refuses (its answer is already on the way) must not keep the socket open: the
+  // abort completes first, and the refusal is reported after it.
+  std::exception_ptr cancelFailure;
+  try {
+    CancelDnsLookup();
+  } catch (...) {
+    cancelFailure = std::current_exception();
+  }
   ClearSendQueue();
   if (FState == wsConnected && ProtoNum == IPPROTO_TCP) {
     FLingerOnOff = wsLingerOff;
     ApplyLinger();
   }
   DoClose(false, 0);
+  if (cancelFailure) std::rethrow_exception(cancelFailure);
 }
 
 void TCustomWSocket::Flush() {

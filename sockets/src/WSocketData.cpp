@@ -269,11 +269,14 @@ std::string TCustomWSocket::ReceiveStr() {
 }
 
 void TCustomWSocket::ReceiveLoop(WORD Error) {
+  const SOCKET handle = SocketHandle;
   for (;;) {
     FLastError = 0;
     try {
       std::uint64_t receivesBefore = FReceiveCalls;
       bool handled = TriggerDataAvailable(Error);
+      // A handler that closed the socket (and perhaps opened another) ended the session this loop serves.
+      if (SocketHandle != handle) return;
       if (!handled) {
         char discard[1024];
         ++FReceiveCalls;

@@ -48,6 +48,7 @@ void TCustomLineWSocket::FreeBuffer() {
   RcvBufferCount = 0;
   RcvBufferStart = 0;
   LineLength = 0;
+  FReadHeldBack = false;
 }
 
 // Room for Size bytes from the front of RcvBuffer; what is held moves to the front. Growth at least doubles, so
@@ -92,6 +93,14 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags) {
   if (n > 0) std::memcpy(Buffer, RcvBuffer + RcvBufferStart, static_cast<std::size_t>(n));
   TakeFront(n);
   if (FLineMode) LineLength -= n;
+  if (n > 0 && FReadHeldBack) {
+    // The layer left bytes at the socket without reading them, so the platform has no read notification left
+    // to send: now that there is room again, the receive loop must come back for them by itself, also when
+    // the application took the bytes outside any event.
+    FReadHeldBack = false;
+    PostMessageA(NotifyWindow, WM_ASYNCSELECT, static_cast<WPARAM>(SocketHandle.load()),
+                 WSAMAKESELECTREPLY(static_cast<WORD>(FD_READ), 0));
+  }
   return n;
 }
 
@@ -111,6 +120,7 @@ void TCustomLineWSocket::ReceiveLines(bool Rescan) {
   // the held bytes have been handed out. Editing may turn each byte into a tab's worth of blanks.
   std::int32_t room = LineBufferLimit - RcvBufferCount;
   if (room > 0 && FLineEdit) room = std::max<std::int32_t>(1, room / kTabStop);
+  if (n > 0 && room <= 0) FReadHeldBack = true;
   n = std::min(n, room);
   if (n <= 0) {
     if (Rescan) SplitLines(0);

@@ -2,9 +2,11 @@
 // password, the SOCKS 4, 4A and 5 connect requests), the reply parser, and the bytes behind the final reply.
 //
 // Every reply is gathered in SocksReplyBuf and every request is built in a fixed area on the stack, so a
-// negotiation allocates nothing. Each step that hands control to an event handler re-checks afterwards that the
-// socket is still connected: a handler may close it (and the close resets the phase), and a negotiation step
-// that went on regardless would leave a phase behind that makes the next session's data look like a reply.
+// negotiation allocates nothing. Each step that hands control to an event handler re-checks afterwards that it
+// may still go on (SocksStepGoesOn): a handler may close the socket (and the close resets the phase), close it
+// and connect again, or pump messages and so let a reply that came early move the negotiation on. A step that
+// went on regardless would close the new attempt, or send its request behind the next step's, where a relay
+// passes it on to the destination as data.
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -21,6 +23,9 @@ constexpr std::size_t kMaxField = 255;
 constexpr std::size_t kRequestArea = 520;
 // SocksReplyBuf holds 128 bytes; replies are gathered into at most 127 of them.
 constexpr std::int32_t kReplyRoom = 127;
+// What the connecting caller's OnSessionConnected gets when the server ends the connection before the
+// negotiation is done: the server failed it, in whatever phase.
+constexpr WORD kServerEndedNegotiation = 20004;
 
 std::string TrimControls(const std::string& s) {
   std::size_t begin = 0;
@@ -81,6 +86,10 @@ TCustomSocksWSocket::TCustomSocksWSocket(TComponent* AOwner) : TCustomWSocket(AO
 }
 
 void TCustomSocksWSocket::ResetToDefaults() {
+  // A send that fails for good closes the socket first and reports OnSessionClosed after this reset (the close
+  // itself reports nothing then, the end is already marked as notified): the report still has to know which
+  // negotiation the close cut off. Every other close reports before it resets, and ends the phase there.
+  SocksPhaseCut = CloseNotified ? SocksPhase : std::uint8_t{socksPhaseIdle};
   TCustomWSocket::ResetToDefaults();
   SocksPhase = socksPhaseIdle;
   FSocksServer.clear();
@@ -195,17 +204,23 @@ void TCustomSocksWSocket::Listen() {
 
 // ---- Negotiation ------------------------------------------------------------------------------------------------
 
+bool TCustomSocksWSocket::SocksStepGoesOn(SOCKET Handle, std::uint8_t Phase) const {
+  return SocketHandle == Handle && SocksPhase == Phase && FState == wsConnected;
+}
+
 void TCustomSocksWSocket::TriggerSessionConnected(WORD Error) {
   if (SocksPhase != socksPhaseMethod) {
     TCustomWSocket::TriggerSessionConnected(Error);
     return;
   }
+  const SOCKET handle = SocketHandle;
   TriggerSocksConnected(Error);
+  if (SocketHandle != handle) return;
   if (Error != 0) {
     TCustomWSocket::TriggerSessionConnected(Error);
     return;
   }
-  if (FState != wsConnected) return;
+  if (!SocksStepGoesOn(handle, socksPhaseMethod)) return;
   if (FSocksLevel[0] == '4') {
     SocksDoConnect();
     return;
@@ -216,9 +231,10 @@ void TCustomSocksWSocket::TriggerSessionConnected(WORD Error) {
 }
 
 void TCustomSocksWSocket::SocksDoAuthenticate() {
+  const SOCKET handle = SocketHandle;
   SocksPhase = socksPhaseAuth;
   TriggerSocksAuthState(socksAuthStarting);
-  if (FState != wsConnected) return;
+  if (!SocksStepGoesOn(handle, socksPhaseAuth)) return;
   // The settings may change in any state, also from the handler just called.
   if (FSocksUsercode.size() > kMaxField || FSocksPassword.size() > kMaxField) {
     SocksError(20013, "socks request too long");
@@ -238,6 +254,7 @@ void TCustomSocksWSocket::SocksDoAuthenticate() {
 
 void TCustomSocksWSocket::SocksDoConnect() {
   if (FState != wsConnected) return;
+  const SOCKET handle = SocketHandle;
   SocksPhase = socksPhaseRequest;
   TRequest r;
   if (FSocksLevel[0] == '4') {
@@ -247,7 +264,7 @@ void TCustomSocksWSocket::SocksDoConnect() {
         destination = WSocketResolveHost(FAddr);
       } catch (Exception& E) {
         TriggerSocksError(20017, std::string(E.ClassName()) + " " + E.Message());
-        DoClose(true, 20017);
+        if (SocketHandle == handle) DoClose(true, 20017);
         return;
       }
     } else {
@@ -284,9 +301,13 @@ void TCustomSocksWSocket::SocksDoConnect() {
 }
 
 void TCustomSocksWSocket::SocksError(std::int32_t Error, const std::string& Msg) {
+  // A handler that closed the socket has ended this attempt itself; the socket may already be a new one.
+  const SOCKET handle = SocketHandle;
   TriggerSocksError(Error, Msg);
+  if (SocketHandle != handle) return;
   SocksPhase = socksPhaseIdle;
   TriggerSessionConnected(static_cast<WORD>(Error));
+  if (SocketHandle != handle) return;
   DoClose(true, static_cast<WORD>(Error));
 }
 
@@ -319,7 +340,11 @@ bool TCustomSocksWSocket::TriggerDataAvailable(WORD Error) {
       if (b[0] != 5) {
         SocksError(20002, "socks version error");
       } else if (b[1] == 0) {
-        if (SocksMethodOffered != 0) TriggerSocksAuthState(socksAuthNotRequired);
+        if (SocksMethodOffered != 0) {
+          const SOCKET handle = SocketHandle;
+          TriggerSocksAuthState(socksAuthNotRequired);
+          if (!SocksStepGoesOn(handle, socksPhaseMethod)) return true;
+        }
         SocksDoConnect();
       } else if (b[1] == 2) {
         SocksDoAuthenticate();
@@ -339,8 +364,9 @@ bool TCustomSocksWSocket::TriggerDataAvailable(WORD Error) {
         SocksError(20015, "socks authentication failed");
       } else {
         SocksReplyLen = 0;
+        const SOCKET handle = SocketHandle;
         TriggerSocksAuthState(socksAuthSucceeded);
-        SocksDoConnect();
+        if (SocksStepGoesOn(handle, socksPhaseAuth)) SocksDoConnect();
       }
       return true;
     case socksPhaseRequest:
@@ -365,9 +391,7 @@ bool TCustomSocksWSocket::SocksReplyRequest4() {
     SocksError(failure.first, failure.second);
     return true;
   }
-  SocksPhase = socksPhaseIdle;
-  TriggerSessionConnected(0);
-  return SocksOfferData();
+  return SocksDestinationReached();
 }
 
 bool TCustomSocksWSocket::SocksReplyRequest5() {
@@ -409,8 +433,14 @@ bool TCustomSocksWSocket::SocksReplyRequest5() {
   // already gets them first.
   SocksExtraCount = std::max(0, SocksReplyLen - replyLen);
   SocksExtraPos = SocksReplyBuf + replyLen;
+  return SocksDestinationReached();
+}
+
+bool TCustomSocksWSocket::SocksDestinationReached() {
+  const SOCKET handle = SocketHandle;
   SocksPhase = socksPhaseIdle;
   TriggerSessionConnected(0);
+  if (SocketHandle != handle) return true;
   return SocksOfferData();
 }
 
@@ -429,7 +459,25 @@ bool TCustomSocksWSocket::SocksOfferData() {
 }
 
 void TCustomSocksWSocket::TriggerSessionClosed(WORD Error) {
-  if (SocksPhase == socksPhaseAuth) TriggerSocksAuthState(socksAuthFailed);
+  const std::uint8_t phase = SocksPhase != socksPhaseIdle ? SocksPhase : SocksPhaseCut;
+  SocksPhaseCut = socksPhaseIdle;
+  if (phase == socksPhaseAuth) TriggerSocksAuthState(socksAuthFailed);
+  // The server ended the connection before the negotiation was done: the close notification came while the
+  // socket is still open, or a send failed and closed it. (The application's own close comes with the socket
+  // closed and the phase still running.) The connecting caller waits for OnSessionConnected, so it learns of
+  // the failure first, as after a failed plain connect.
+  const bool serverEnded = SocksPhase != socksPhaseIdle ? FState != wsClosed : phase != socksPhaseIdle;
+  if (serverEnded) {
+    const SOCKET handle = SocketHandle;
+    const bool notified = CloseNotified;
+    SocksPhase = socksPhaseIdle;
+    // A handler that closes the still open socket reports the end itself, through its close; one that opens a
+    // new socket has moved on, and the old attempt's end was reported by this event.
+    CloseNotified = false;
+    TCustomWSocket::TriggerSessionConnected(kServerEndedNegotiation);
+    if (SocketHandle != handle) return;
+    CloseNotified = notified;
+  }
   TCustomWSocket::TriggerSessionClosed(Error);
 }
 

@@ -216,8 +216,9 @@ TEST(Socks5, EveryFailureClosesWithItsCodeAndText) {
   EXPECT_EQ(FailAt(Phase::Auth, B({1, 1})), Failed(20015, "socks authentication failed", "socks connected 0, auth 0, "));
   EXPECT_EQ(FailAt(Phase::Auth, B({2, 0})), Failed(20002, "socks version error", "socks connected 0, auth 0, "));
   EXPECT_EQ(FailAt(Phase::Auth, B({1, 0, 0})), Failed(20001, "too much data availaible", "socks connected 0, auth 0, "));
-  EXPECT_EQ(FailAt(Phase::Auth, {}, true), "socks connected 0, auth 0, auth 2, closed 0");
-  EXPECT_EQ(FailAt(Phase::Request, {}, true), "socks connected 0, closed 0") << "no OnSessionConnected";
+  EXPECT_EQ(FailAt(Phase::Auth, {}, true), "socks connected 0, auth 0, auth 2, connected 20004, closed 0");
+  EXPECT_EQ(FailAt(Phase::Request, {}, true), "socks connected 0, connected 20004, closed 0")
+      << "the connecting caller learns of the server's end before the close";
 }
 
 TEST(Socks5, AReceiveErrorDuringTheNegotiationFailsIt) {

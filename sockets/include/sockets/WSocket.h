@@ -439,7 +439,9 @@ class TCustomWSocket : public TComponent {
 
 // SOCKS client layer. With SocksServer empty every operation passes to the base class. A failed negotiation is
 // reported by events (OnSocksError, OnSessionConnected and OnSessionClosed with the same code, 20001 to 20017),
-// never raised; refusals before anything is connected go through RaiseException.
+// never raised; a server that ends the connection before the negotiation is done gets OnSessionConnected (20004,
+// the server failed) and then OnSessionClosed with the close's own error; refusals before anything is connected
+// go through RaiseException.
 enum : std::uint8_t { socksPhaseIdle, socksPhaseMethod, socksPhaseAuth, socksPhaseRequest };
 
 class TCustomSocksWSocket : public TCustomWSocket {
@@ -503,6 +505,8 @@ class TCustomSocksWSocket : public TCustomWSocket {
   std::int32_t SocksReplyLen = 0;
   std::int32_t SocksExtraCount = 0;
   std::uint8_t* SocksExtraPos = nullptr;
+  // The phase of a negotiation that a close cut off before its end was reported (see ResetToDefaults).
+  std::uint8_t SocksPhaseCut = socksPhaseIdle;
 
  public:
   TSocksErrorEvent OnSocksError;
@@ -514,6 +518,11 @@ class TCustomSocksWSocket : public TCustomWSocket {
   bool SocksReplyRequest4();
   bool SocksReplyRequest5();
   bool SocksOfferData();
+  // The destination is reached: the phase ends, OnSessionConnected (0), then the first data.
+  bool SocksDestinationReached();
+  // Whether a negotiation step that began on Handle in Phase may go on after an event handler returned: the
+  // socket is the same and connected, and the negotiation has not moved on meanwhile.
+  bool SocksStepGoesOn(SOCKET Handle, std::uint8_t Phase) const;
   // Why the negotiation's requests cannot carry the current settings (a field over 255 bytes), or "".
   std::string SocksRequestTooLong() const;
 };
@@ -580,6 +589,9 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
 
  private:
   bool FFilling = false;  // the layer's own read is running: DoRecv goes to the socket
+  // Bytes were left at the socket because the held bytes reached LineBufferLimit; taking held bytes brings the
+  // receive loop back for them.
+  bool FReadHeldBack = false;
   void ReceiveLines(bool Rescan);
   void SplitLines(std::int32_t SearchFrom);
   // Offers the pending line until it is taken; false when a handler left it untaken.
