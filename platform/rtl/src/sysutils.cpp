@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 Exception::Exception(std::string message) : FMessage(std::move(message)) {}
 
@@ -137,6 +138,26 @@ std::string Trim(const std::string& s) {
   return s.substr(begin, end - begin);
 }
 
+namespace {
+
+// The time locale that the environment names, made again only when the environment changes: a new one per call
+// would cost a look-up each time (and glibc loses a little memory with each while LOCPATH is set).
+std::mutex gTimeLocaleLock;
+locale_t gTimeLocale = static_cast<locale_t>(nullptr);
+std::string gTimeLocaleNames = "\x01";  // matches no environment
+
+std::string TimeLocaleNames() {
+  std::string names;
+  for (const char* variable : {"LC_ALL", "LC_TIME", "LANG", "LOCPATH"}) {
+    const char* value = std::getenv(variable);
+    names += value != nullptr ? value : "";
+    names += '\n';
+  }
+  return names;
+}
+
+}  // namespace
+
 std::string TimeToStr() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -145,13 +166,21 @@ std::string TimeToStr() {
   // setting, as the rest of the desktop shows it.
   char buf[128];
   std::size_t n = 0;
-  if (locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr))) {
-    n = strftime_l(buf, sizeof buf, "%X", &local, loc);
-    // Texts are UTF-8 here; a time in another character set would show garbled, the plain format does not.
-    if (std::strcmp(nl_langinfo_l(_NL_TIME_CODESET, loc), "UTF-8") != 0)
-      for (std::size_t i = 0; i < n; ++i)
-        if (static_cast<unsigned char>(buf[i]) >= 0x80) n = 0;
-    freelocale(loc);
+  {
+    std::lock_guard<std::mutex> guard(gTimeLocaleLock);
+    std::string names = TimeLocaleNames();
+    if (names != gTimeLocaleNames) {
+      if (gTimeLocale != static_cast<locale_t>(nullptr)) freelocale(gTimeLocale);
+      gTimeLocale = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+      gTimeLocaleNames = std::move(names);
+    }
+    if (gTimeLocale != static_cast<locale_t>(nullptr)) {
+      n = strftime_l(buf, sizeof buf, "%X", &local, gTimeLocale);
+      // Texts are UTF-8 here; a time in another character set would show garbled, the plain format does not.
+      if (std::strcmp(nl_langinfo_l(_NL_TIME_CODESET, gTimeLocale), "UTF-8") != 0)
+        for (std::size_t i = 0; i < n; ++i)
+          if (static_cast<unsigned char>(buf[i]) >= 0x80) n = 0;
+    }
   }
   if (n == 0) n = std::strftime(buf, sizeof buf, "%H:%M:%S", &local);
   return std::string(buf, n);
