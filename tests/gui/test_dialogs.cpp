@@ -89,10 +89,7 @@ void AnswerModal(std::function<bool(QWidget*)> handle) {
 
 QAbstractButton* ButtonOf(QMessageBox* box, QMessageBox::StandardButton which) { return box->button(which); }
 
-std::string TempDir() {
-  char name[] = "/tmp/gui-dialogs-XXXXXX";
-  return mkdtemp(name);
-}
+std::string TempDir() { return ScratchDir("gui-dialogs"); }
 
 }  // namespace
 

@@ -16,10 +16,7 @@
 namespace {
 
 std::string TempPath(const char* name) {
-  static const std::string dir = [] {
-    char d[] = "/tmp/gui-streams-XXXXXX";
-    return std::string(mkdtemp(d));
-  }();
+  static const std::string dir = ScratchDir("gui-streams");
   return dir + "/" + name;
 }
 

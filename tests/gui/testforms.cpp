@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstring>
+#include <filesystem>
 
 #include "win32/user.h"
 
@@ -129,6 +130,23 @@ std::string ReadAll(int fd) {
 bool RegisterChildScenario(const char* name, TChildScenario fn) {
   Scenarios()[name] = fn;
   return true;
+}
+
+std::string ScratchDir(const char* prefix) {
+  struct TScratchDirs {
+    pid_t Owner = getpid();
+    std::vector<std::string> Dirs;
+    ~TScratchDirs() {
+      if (getpid() != Owner) return;
+      std::error_code ignored;
+      for (const std::string& dir : Dirs) std::filesystem::remove_all(dir, ignored);
+    }
+  };
+  static TScratchDirs scratch;
+  std::string name = std::string("/tmp/") + prefix + "-XXXXXX";
+  if (mkdtemp(name.data()) == nullptr) return "/tmp";
+  scratch.Dirs.push_back(name);
+  return name;
 }
 
 TChildResult RunChild(const std::string& scenario, const std::vector<std::string>& env) {

@@ -90,6 +90,10 @@ struct TChildResult {
 };
 TChildResult RunChild(const std::string& scenario, const std::vector<std::string>& env = {});
 
+// A fresh directory /tmp/<prefix>-XXXXXX, removed with everything in it when the test process ends (not when a
+// child scenario forked from it ends).
+std::string ScratchDir(const char* prefix);
+
 using TChildScenario = int (*)();
 bool RegisterChildScenario(const char* name, TChildScenario fn);
 #define TEST_CHILD(name)                                                      \
