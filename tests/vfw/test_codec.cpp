@@ -7,6 +7,7 @@
 #include <random>
 #include <thread>
 
+#include "bgr_to_yuv.h"
 #include "divx.h"
 #include "vfw/stamp.h"
 #include "vfw_testutil.h"
@@ -181,6 +182,60 @@ TEST(DivxCodec, FastConversionKeepsTheQualityAndWritesOnlyThePicture) {
     ICClose(decoder);
     ICClose(encoder);
   }
+}
+
+// The compressor's colour conversion: studio-range BT.601 within one step of the exact value, chroma the
+// average of its 2 x 2 block, the vector path byte for byte the plain one at every width (the tail of a row
+// that is no whole group of sixteen included), either row order, and nothing written beside the planes.
+TEST(DivxCodec, ColourConversionIsBt601AndBothPathsGiveTheSameBytes) {
+  std::mt19937 random(7);
+  for (int width : {2, 14, 16, 30, 48, 352}) {
+    const int height = 6;
+    const size_t row = static_cast<size_t>(width) * 3, luma = static_cast<size_t>(width) * height;
+    std::vector<uint8_t> bgr(row * height);  // ends at the picture: ASan sees a read past it
+    for (auto& c : bgr) c = static_cast<uint8_t>(random());
+    bgr[0] = bgr[1] = bgr[2] = 255;  // a white pixel and a black one
+    bgr[3] = bgr[4] = bgr[5] = 0;
+    for (ptrdiff_t stride : {static_cast<ptrdiff_t>(row), -static_cast<ptrdiff_t>(row)}) {
+      const uint8_t* top = stride > 0 ? bgr.data() : bgr.data() + row * (height - 1);
+      std::vector<uint8_t> fast(luma * 3 / 2 + 2, 0xAA), plain(fast.size(), 0xAA);
+      auto planes = [&](std::vector<uint8_t>& b) {
+        return TYuvPlanes{b.data(), b.data() + luma, b.data() + luma + luma / 4, width, width / 2, width / 2};
+      };
+      BgrToYuv420(top, stride, width, height, planes(fast));
+      BgrToYuv420Plain(top, stride, width, height, planes(plain));
+      ASSERT_EQ(fast, plain) << width;
+      EXPECT_EQ(fast[luma * 3 / 2], 0xAA) << "written past the planes";
+      const TYuvPlanes out = planes(fast);
+      auto pixel = [&](int x, int y) { return top + stride * y + 3 * x; };
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const uint8_t* p = pixel(x, y);
+          const double exact = 16 + 219.0 / 255 * (0.299 * p[2] + 0.587 * p[1] + 0.114 * p[0]);
+          EXPECT_NEAR(out.Y[y * width + x], exact, 1.0) << width << " " << x << "," << y;
+        }
+      for (int y = 0; y < height / 2; ++y)
+        for (int x = 0; x < width / 2; ++x) {
+          double b = 0, g = 0, r = 0;
+          for (int k = 0; k < 4; ++k) {
+            const uint8_t* p = pixel(2 * x + k % 2, 2 * y + k / 2);
+            b += p[0] / 4.0, g += p[1] / 4.0, r += p[2] / 4.0;
+          }
+          const double u = 128 + 224.0 / 255 * (-0.168736 * r - 0.331264 * g + 0.5 * b);
+          const double v = 128 + 224.0 / 255 * (0.5 * r - 0.418688 * g - 0.081312 * b);
+          EXPECT_NEAR(out.U[y * width / 2 + x], u, 1.0) << width << " " << x << "," << y;
+          EXPECT_NEAR(out.V[y * width / 2 + x], v, 1.0) << width << " " << x << "," << y;
+        }
+      if (stride > 0) {
+        EXPECT_EQ(out.Y[0], 235);
+        EXPECT_EQ(out.Y[1], 16);
+      }
+    }
+  }
+  // Grey stays grey: no tint from rounding.
+  std::vector<uint8_t> grey(16 * 3 * 2, 77), yuv(16 * 2 * 3 / 2);
+  BgrToYuv420(grey.data(), 48, 16, 2, TYuvPlanes{yuv.data(), yuv.data() + 32, yuv.data() + 40, 16, 8, 8});
+  for (size_t i = 32; i < yuv.size(); ++i) EXPECT_EQ(yuv[i], 128);
 }
 
 // A frame ends at the next start code or at a run of zero bytes that no picture holds, so a frame at the

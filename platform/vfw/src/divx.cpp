@@ -34,6 +34,7 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 
+#include "bgr_to_yuv.h"
 #include "mpeg4_headers.h"
 
 namespace {
@@ -82,12 +83,11 @@ bool IsStartCode(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1;
 
 // Colour conversion. Decoding takes libswscale's direct 4:2:0-to-BGR routine, which gives each chroma sample
 // to its 2 x 2 pixels; it runs only without accurate rounding, and full chroma interpolation is the slow
-// general path. Encoding averages each 2 x 2 block's chroma (area filter over full-resolution chroma), which
-// is what that replication restores best, so a picture keeps its quality over the round trip. (The direct
-// BGR-to-4:2:0 routine samples chroma instead of averaging it: with the replicating decoder that costs close
-// to 1 dB.) The direct routine writes whole groups of 16 pixels, past the end of a row of any other width,
-// so other widths keep the general path, which writes exactly the picture.
-constexpr int KEncodeScaleFlags = SWS_AREA | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP;
+// general path. Encoding averages each 2 x 2 block's chroma (bgr_to_yuv.h), which is what that replication
+// restores best, so a picture keeps its quality over the round trip. (libswscale's direct BGR-to-4:2:0 routine
+// samples chroma instead of averaging it: with the replicating decoder that costs close to 1 dB; its averaging
+// path costs three times the time of ours.) The direct decoding routine writes whole groups of 16 pixels, past
+// the end of a row of any other width, so other widths keep the general path, which writes exactly the picture.
 constexpr int KDecodeScaleFlags = SWS_POINT;
 constexpr int KDecodeScaleFlagsAnyWidth = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
 constexpr int KDirectGroup = 16;
@@ -226,9 +226,7 @@ bool TDivxEncoder::Open() {
   FFrame->format = AV_PIX_FMT_YUV420P;
   FFrame->width = FWidth;
   FFrame->height = FHeight;
-  FScaler = sws_getContext(FWidth, FHeight, AV_PIX_FMT_BGR24, FWidth, FHeight, AV_PIX_FMT_YUV420P,
-                           KEncodeScaleFlags, nullptr, nullptr, nullptr);
-  if (av_frame_get_buffer(FFrame, 0) < 0 || !FScaler) {
+  if (av_frame_get_buffer(FFrame, 0) < 0) {
     Close();
     return false;
   }
@@ -242,8 +240,6 @@ void TDivxEncoder::Close() {
   avcodec_free_context(&FContext);
   av_frame_free(&FFrame);
   av_packet_free(&FPacket);
-  sws_freeContext(FScaler);
-  FScaler = nullptr;
 }
 
 LRESULT TDivxEncoder::Compress(const ICCOMPRESS& ic) {
@@ -261,14 +257,14 @@ LRESULT TDivxEncoder::Compress(const ICCOMPRESS& ic) {
 
   const size_t stride = DibStride(FWidth);
   const uint8_t* src = static_cast<const uint8_t*>(ic.lpInput);
-  int srcStride = static_cast<int>(stride);
+  ptrdiff_t srcStride = static_cast<ptrdiff_t>(stride);
   if (ic.lpbiInput->biHeight > 0) {  // bottom-up: start at the last row in memory, the picture's top
     src += stride * static_cast<size_t>(FHeight - 1);
     srcStride = -srcStride;
   }
-  const uint8_t* srcPlanes[4] = {src, nullptr, nullptr, nullptr};
-  const int srcStrides[4] = {srcStride, 0, 0, 0};
-  sws_scale(FScaler, srcPlanes, srcStrides, 0, FHeight, FFrame->data, FFrame->linesize);
+  BgrToYuv420(src, srcStride, FWidth, FHeight,
+              TYuvPlanes{FFrame->data[0], FFrame->data[1], FFrame->data[2], FFrame->linesize[0],
+                         FFrame->linesize[1], FFrame->linesize[2]});
 
   const bool key = (ic.dwFlags & ICCOMPRESS_KEYFRAME) || FForceKey;
   int quantizer = DivxQuantizer(ic.dwQuality ? static_cast<int>(std::min<DWORD>(ic.dwQuality, 10000) / 100)

@@ -56,7 +56,6 @@ class TDivxEncoder {
   AVCodecContext* FContext = nullptr;
   AVFrame* FFrame = nullptr;
   AVPacket* FPacket = nullptr;
-  SwsContext* FScaler = nullptr;
   TDivxSettings FSettings;
   uint64_t FGeneration = 0;
   int64_t FPts = 0;
