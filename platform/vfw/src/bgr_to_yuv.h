@@ -1,7 +1,7 @@
 // The DIVX compressor's colour conversion: a 24-bit BGR picture to the 4:2:0 planes the encoder takes, with
 // studio-range BT.601 (luma 16-235, chroma 16-240) and each chroma sample the average of its 2 x 2 pixels, which
-// is what the decompressor's replicating conversion restores best. Fixed-point with 8-bit coefficients; the
-// vector path and the plain one give the same bytes. Internal to platform/vfw (divx.cpp).
+// is what the decompressor's replicating conversion restores best. 16-bit fixed point, within rounding of the
+// exact values; the vector path and the plain one give the same bytes. Internal to platform/vfw (divx.cpp).
 #pragma once
 
 #include <cstddef>
