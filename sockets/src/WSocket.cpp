@@ -265,7 +265,14 @@ void TCustomWSocket::HandleSelectMessage(TMessage& Msg) {
   }
   if ((events & FD_CLOSE) != 0 && !sessionGone() && FState != wsConnecting) {
     ReceiveLoop(0);
-    if (sessionGone()) return;
+    if (sessionGone()) {
+      // A call that a handler made there may have met the report of a reset or lost connection, which closes
+      // the socket without telling of the end. Unless a handler has opened another socket since, that end is
+      // still this notification's to tell.
+      if (FReportClosedOn == handle && SocketHandle == INVALID_SOCKET && FState == wsClosed)
+        NotifyReportedClose(error);
+      return;
+    }
     if (!CloseNotified) {
       CloseNotified = true;
       TriggerSessionClosed(error);
@@ -296,10 +303,7 @@ void TCustomWSocket::HandleSendFailedMessage(TMessage& Msg) {
       current = SocketHandle == failedOn && (failedOn == INVALID_SOCKET || FSendFailedOn == failedOn);
     }
     if (current) {
-      if ((work & kDeferReportClose) != 0) {
-        ws::closesocket(TakeSocketHandle());
-        ChangeState(wsClosed);
-      }
+      if ((work & kDeferReportClose) != 0) CloseForReport();
       if ((work & kDeferSessionFatal) != 0) {
         // The owner may have reported the session's end already (an FD_CLOSE handled while this was queued).
         const bool notify = !CloseNotified;
@@ -411,10 +415,7 @@ void TCustomWSocket::RaiseSocketError(const std::string& SockFunc) {
     RaiseException(message);
     return;
   }
-  if (closes) {
-    ws::closesocket(TakeSocketHandle());
-    ChangeState(wsClosed);
-  }
+  if (closes) CloseForReport();
   FLastError = code;
   RaiseException(message);
 }
@@ -451,7 +452,28 @@ SOCKET TCustomWSocket::TakeSocketHandle() {
   // Under the send guard: once the handle is taken, no send on it is in flight or can start.
   std::lock_guard<std::mutex> guard(FSendGuard);
   FSendFailedOn = INVALID_SOCKET;
+  FReportClosedOn = INVALID_SOCKET;
   return SocketHandle.exchange(INVALID_SOCKET);
+}
+
+void TCustomWSocket::CloseForReport() {
+  const SOCKET handle = TakeSocketHandle();
+  ws::closesocket(handle);
+  FReportClosedOn = handle;
+  ChangeState(wsClosed);
+}
+
+void TCustomWSocket::NotifyReportedClose(WORD Error) {
+  // As after a send that fails for good: the object is reset first, so that a handler may open the next session
+  // at once; the mark keeps the SOCKS layer's record of a negotiation that the end cut off.
+  FReportClosedOn = INVALID_SOCKET;
+  const bool notify = !CloseNotified;
+  CloseNotified = true;
+  try {
+    ResetToDefaults();
+  } catch (...) {
+  }
+  if (notify) TriggerSessionClosed(Error);
 }
 
 void TCustomWSocket::DoClose(bool Shut, WORD Error) {

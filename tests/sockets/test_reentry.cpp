@@ -1,7 +1,7 @@
 // Handlers that re-enter the component from inside its events (close, reconnect, retry, pump messages): the rest
 // of the notification must not report the old session again, close the new one, or send negotiation bytes out of
 // order. Also: an abort that cannot cancel its lookup, a line piece taken outside any event, and a wait on a SOCKS
-// connect whose server hangs up.
+// connect whose server hangs up, and a session that the error report of a handler's own call closed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -293,6 +293,61 @@ TEST(Reentry, AWaitOnASocksConnectEndsWhenTheServerHangsUp) {
     EXPECT_EQ(c.WaitUntilReady(done), 0);
     ASSERT_TRUE(PumpUntil([&] { return log.HasPrefix("closed"); }, kDeadline));
     EXPECT_EQ(log.Joined(), std::string("socks connected 0, connected 20004, closed ") + (reset ? "10054" : "0"));
+    EXPECT_EQ(c.State(), wsClosed);
+  }
+}
+
+// A reset connection that the handler only learns of through a call of its own inside the close notification:
+// the report of that call (here the peer's address, asked after the failed read) closes the socket without
+// telling of the session's end. The notification still tells of it, once, unless the handler has opened the next
+// session already; and the next session is reported as usual.
+TEST(Reentry, ASessionClosedByTheErrorReportOfAHandlersCallIsStillReported) {
+  enum TMode { kToOnError, kAsException, kReconnectAfterIt };
+  for (TMode mode : {kToOnError, kAsException, kReconnectAfterIt}) {
+    SCOPED_TRACE(mode);
+    PlainTcpServer first;
+    PlainTcpServer second;
+    TEventLog log;
+    std::string got;
+    std::string report;
+    TTestSocket c(nullptr);
+    log.Attach(c);
+    if (mode != kAsException) c.OnError = [&](TObject*) { report = "error " + std::to_string(c.LastError()); };
+    c.OnDataAvailable = [&](TObject*, WORD) {
+      char buf[64];
+      int n = c.Receive(buf, sizeof buf);
+      if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+      if (n >= 0 || !report.empty()) return;
+      try {
+        c.PeerAddr();
+      } catch (const ESocketException& e) {
+        report = e.Message();
+      }
+      if (mode == kReconnectAfterIt) ConnectTo(c, second.Port());
+    };
+    ConnectTo(c, first.Port());
+    ASSERT_TRUE(first.Accept(kDeadline));
+    first.Write(ToBytes("hello"));
+    ASSERT_TRUE(PumpUntil([&] { return got == "hello"; }, kDeadline));
+    first.Reset();
+    ASSERT_TRUE(PumpUntil([&] { return !report.empty(); }, kDeadline));
+    ASSERT_NE(report.find(mode == kAsException ? "10057" : "error 10057"), std::string::npos) << report;
+    if (mode == kReconnectAfterIt) {
+      ASSERT_TRUE(second.Accept(kDeadline));
+      ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+      EXPECT_EQ(log.Joined().find("closed "), std::string::npos) << "nothing told of the old session's end now";
+    } else {
+      EXPECT_TRUE(PumpUntil([&] { return Count(log.Lines, "closed 10054") > 0; }, kDeadline)) << log.Joined();
+      PumpFor(0);
+      EXPECT_EQ(Count(log.Lines, "closed 10054"), 1) << log.Joined();
+      EXPECT_EQ(c.State(), wsClosed);
+      ConnectTo(c, second.Port());
+      ASSERT_TRUE(second.Accept(kDeadline));
+      ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+    }
+    second.Close();
+    ASSERT_TRUE(PumpUntil([&] { return Count(log.Lines, "closed 0") > 0; }, kDeadline)) << log.Joined();
+    EXPECT_EQ(Count(log.Lines, "closed 0"), 1) << log.Joined();
     EXPECT_EQ(c.State(), wsClosed);
   }
 }

@@ -414,6 +414,10 @@ class TCustomWSocket : public TComponent {
   TSendResult TryToSendLocked();
   void FinishSend(TSendResult& Result);
   SOCKET TakeSocketHandle();
+  // The close that the report of 10054 or 10057 makes: the handle goes, wsClosed is entered, nothing is told.
+  void CloseForReport();
+  // The close notification's report of a session that such a report ended while its handlers ran.
+  void NotifyReportedClose(WORD Error);
   bool OnOwnerThread() const;
   // The work that a failed Send on another thread hands to the owner.
   enum : std::uint16_t {
@@ -426,6 +430,9 @@ class TCustomWSocket : public TComponent {
   // Under the send guard: the socket on which a Send of another thread failed; nothing more is sent on it until
   // the owner has closed it. INVALID_SOCKET when there is none.
   SOCKET FSendFailedOn = INVALID_SOCKET;
+  // The socket that the report of 10054 or 10057 closed, until any other close takes a handle. INVALID_SOCKET
+  // when there is none.
+  SOCKET FReportClosedOn = INVALID_SOCKET;
   std::thread::id FOwnerThread;
   std::vector<std::int32_t>* FSentCounts = nullptr;
   // Receives made through Receive, ReceiveFrom and the receive loop's discarding read: the loop ends after a
