@@ -502,6 +502,12 @@ void TCustomWSocket::DoClose(bool Shut, WORD Error) {
     CloseNotified = true;
     TriggerSessionClosed(Error);
   }
+  if (SocketHandle != INVALID_SOCKET) {
+    // A handler connected again from these events: the socket and settings are the next session's now, and
+    // that session's end is still to be told. The reset would lose them (and leak the socket).
+    CloseNotified = false;
+    return;
+  }
   try {
     ResetToDefaults();
   } catch (...) {

@@ -351,3 +351,42 @@ TEST(Reentry, ASessionClosedByTheErrorReportOfAHandlersCallIsStillReported) {
     EXPECT_EQ(c.State(), wsClosed);
   }
 }
+
+// A program that closes and connects again from the close's own events (OnChangeState to wsClosed, or
+// OnSessionClosed): the close must not reset the new session away behind it, and that session's end is told.
+TEST(Reentry, AConnectFromTheEventsOfAProgramsCloseKeepsTheNewSession) {
+  for (bool fromSessionClosed : {true, false}) {
+    SCOPED_TRACE(fromSessionClosed);
+    PlainTcpServer first;
+    PlainTcpServer second;
+    TEventLog log;
+    TTestSocket c(nullptr);
+    log.Attach(c);
+    bool again = false;
+    auto reconnect = [&] {
+      if (again) return;
+      again = true;
+      ConnectTo(c, second.Port());
+    };
+    if (fromSessionClosed) {
+      c.OnSessionClosed = [&](TObject*, WORD e) {
+        log.Lines.push_back("closed " + std::to_string(e));
+        reconnect();
+      };
+    } else {
+      c.OnChangeState = [&](TObject*, TSocketState, TSocketState n) {
+        if (n == wsClosed) reconnect();
+      };
+    }
+    ConnectTo(c, first.Port());
+    ASSERT_TRUE(first.Accept(kDeadline));
+    ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+    c.Close();
+    ASSERT_TRUE(second.Accept(kDeadline)) << log.Joined();
+    ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline)) << log.Joined();
+    EXPECT_EQ(c.Addr(), "127.0.0.1");
+    second.Close();
+    ASSERT_TRUE(PumpUntil([&] { return Count(log.Lines, "closed 0") == 2; }, kDeadline)) << log.Joined();
+    EXPECT_EQ(c.State(), wsClosed);
+  }
+}
