@@ -270,7 +270,7 @@ void PostLocked(TSocket& s, LONG event, int error) {
          WSAMAKESELECTREPLY(static_cast<WORD>(event), static_cast<WORD>(error)));
 }
 
-void AfterReceive(TSocket& s) {
+void AfterReceive(TSocket& s, bool foundNothing) {
   std::lock_guard lock(s.Lock);
   if (s.Closed || s.Mask == 0) return;
   s.ReadArmed = true;
@@ -279,7 +279,7 @@ void AfterReceive(TSocket& s) {
   // through the notifier. (After the peer's end this is also the only way: the kernel cannot tell data from
   // the end of the stream.)
   bool canRead = s.Datagram || s.Stream == TStreamState::Connected;
-  if (canRead && Wants(s, FD_READ) && !s.ShutRecv && DataWaiting(s)) {
+  if (canRead && !foundNothing && Wants(s, FD_READ) && !s.ShutRecv && DataWaiting(s)) {
     s.ReadArmed = false;
     PostLocked(s, FD_READ, 0);
   }

@@ -104,7 +104,9 @@ void UpdateInterestLocked(TSocket& s);
 // Posts one notification for the socket; caller holds the socket's lock.
 void PostLocked(TSocket& s, LONG event, int error);
 // The re-enabling calls; each takes the socket's lock itself.
-void AfterReceive(TSocket& s);
+// A receive that would have blocked (found nothing) says so: nothing waits then, and what comes later reaches
+// the notifier, so the check for data left behind is skipped.
+void AfterReceive(TSocket& s, bool foundNothing = false);
 void AfterAccept(TSocket& s);
 void AfterWouldBlockSend(TSocket& s);
 void AfterConnectStarted(TSocket& s);  // a non-blocking connect is under way
