@@ -97,7 +97,7 @@ TEST(Modules, TheProgramExportsEveryPlatformFunction) {
                          "GetCurrentThreadId", "GetCurrentProcessId", "RegisterClassA", "GetClassInfoA",
                          "UnregisterClassA", "CreateWindowExA", "DestroyWindow", "IsWindow", "GetParent",
                          "GetWindowThreadProcessId", "SetWindowLongA", "GetWindowLongA", "PostMessageA",
-                         "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA", "TranslateMessage",
+                         "PostMessageOnceA", "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA", "TranslateMessage",
                          "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd", "MessageBoxA",
                          "SetMessageBoxPresenter"};
   HMODULE program = GetModuleHandleA(nullptr);

@@ -81,6 +81,24 @@ TEST_F(Notify, AReceiveThatFindsNothingLeavesReadEnabledForWhatComesNext) {
   EXPECT_EQ(NextEvent(rx), FD_READ);
 }
 
+TEST_F(Notify, ReceivesWhileAnFdReadStillWaitsUnreadAddNoSecondOne) {
+  SOCKET rx = BoundUdp();
+  SOCKET tx = BoundUdp();
+  Select(rx, FD_READ);
+  for (const char* d : {"one", "two", "six", "ten"}) SendTo(tx, rx, d);
+  EXPECT_EQ(NextEvent(rx), FD_READ);
+  // Drained in one go, as the component's receive loop does: the FD_READ posted after the first receive
+  // stands for the data behind it.
+  char buf[16];
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(recv(rx, buf, sizeof buf, 0), 3) << i;
+  std::vector<TNote> left = Notes.Drain(rx);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].Event, FD_READ);
+  // Taken from the queue, it no longer stands for anything: the next datagram is announced.
+  SendTo(tx, rx, "new");
+  EXPECT_EQ(NextEvent(rx), FD_READ);
+}
+
 TEST_F(Notify, DataWaitingBeforeTheSelectionIsPostedAtOnce) {
   SOCKET rx = BoundUdp();
   SOCKET tx = BoundUdp();
