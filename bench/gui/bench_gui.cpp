@@ -1,9 +1,9 @@
 // The paint path of one 352 x 288 frame (SetDIBitsToDevice into a paint box, from the GUI thread and from a
-// player thread, and onto a bare form as the receiver paints), the decoding of a panel-sized JPEG, and a list box that only grows, as the sender's list of
-// announcements does: 100,000 short lines appended one at a time on a shown form, the GUI thread's messages
-// handled after each line as between two announcements, reported as the cost of a line (the append and the message
-// turn that follows, layout and paint included) over the first and over the last 1,000 lines, and the memory a
-// line takes. Runs on Qt's offscreen platform unless a display is set.
+// player thread, and onto a bare form as the receiver paints), the decoding of a panel-sized JPEG, and a list box
+// that only grows, as the sender's list of announcements does: 100,000 short lines appended one at a time on a
+// shown form, the GUI thread's messages handled after each line as between two announcements, reported as the
+// cost of a line (the append and the message turn that follows, layout and paint included) over the first and
+// over the last 1,000 lines, and the memory a line takes. Runs on Qt's offscreen platform unless a display is set.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 

@@ -97,8 +97,8 @@ TEST(Modules, TheProgramExportsEveryPlatformFunction) {
                          "GetCurrentThreadId", "GetCurrentProcessId", "RegisterClassA", "GetClassInfoA",
                          "UnregisterClassA", "CreateWindowExA", "DestroyWindow", "IsWindow", "GetParent",
                          "GetWindowThreadProcessId", "SetWindowLongA", "GetWindowLongA", "PostMessageA",
-                         "PostMessageOnceA", "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA", "TranslateMessage",
-                         "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd", "MessageBoxA",
+                         "PostMessageOnceA", "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA",
+                         "TranslateMessage", "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd", "MessageBoxA",
                          "SetMessageBoxPresenter"};
   HMODULE program = GetModuleHandleA(nullptr);
   for (const char* name : names) EXPECT_NE(GetProcAddress(program, name), nullptr) << name;
