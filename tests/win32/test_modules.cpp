@@ -98,8 +98,8 @@ TEST(Modules, TheProgramExportsEveryPlatformFunction) {
                          "UnregisterClassA", "CreateWindowExA", "DestroyWindow", "IsWindow", "GetParent",
                          "GetWindowThreadProcessId", "SetWindowLongA", "GetWindowLongA", "PostMessageA",
                          "PostMessageOnceA", "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA",
-                         "TranslateMessage", "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd", "MessageBoxA",
-                         "SetMessageBoxPresenter"};
+                         "TranslateMessage", "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd",
+                         "MessageBoxA", "SetMessageBoxPresenter"};
   HMODULE program = GetModuleHandleA(nullptr);
   for (const char* name : names) EXPECT_NE(GetProcAddress(program, name), nullptr) << name;
   SetLastError(0);
