@@ -9,14 +9,18 @@
 //   receiver_cpu_pct                   the receiver's user and system CPU time per wall-clock time, in percent
 //   gui_wakeups_per_s                  times the receiver's GUI thread went to sleep and was woken, per second
 //   bytes_per_frame                    the frame size the headers announced
+// RECEIVER_BENCH_TARVOVIEW=<path> measures another build of tarvoview instead (with the libwsock32.so beside
+// it), so that two builds can be compared on one machine, run after run.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "e2e_logs.h"
 #include "e2e_x11.h"
@@ -52,12 +56,24 @@ long Wakeups(pid_t pid) {
   return -1;
 }
 
-pid_t Launch(tarvo::lan::TLan& lan, int host, const std::string& display, const std::string& dir, const char* path,
-             const std::string& name) {
-  return lan.Start(host, {"/usr/bin/env", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "XDG_RUNTIME_DIR=" + dir,
-                          "TARVO_UNATTENDED=1", "TARVO_CAPTURE_DRIVERS=pattern",
-                          "TARVO_PAINT_LOG=" + dir + "/" + name + ".paint", "/bin/sh", "-c",
-                          "exec \"$0\" 2>>\"$1\"", path, dir + "/" + name + ".stderr"});
+pid_t Launch(tarvo::lan::TLan& lan, int host, const std::string& display, const std::string& dir,
+             const std::string& path, const std::string& name) {
+  std::vector<std::string> args = {"/usr/bin/env", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
+                                   "XDG_RUNTIME_DIR=" + dir, "TARVO_UNATTENDED=1", "TARVO_CAPTURE_DRIVERS=pattern",
+                                   "TARVO_PAINT_LOG=" + dir + "/" + name + ".paint"};
+  // A program from elsewhere loads the socket library that lies beside it.
+  if (const std::size_t slash = path.rfind('/'); slash != std::string::npos)
+    args.push_back("LD_LIBRARY_PATH=" + path.substr(0, slash));
+  for (std::string a : {std::string("/bin/sh"), std::string("-c"), std::string("exec \"$0\" 2>>\"$1\""), path,
+                        dir + "/" + name + ".stderr"})
+    args.push_back(std::move(a));
+  return lan.Start(host, args);
+}
+
+// The receiver to measure: this build's, or the one RECEIVER_BENCH_TARVOVIEW names.
+std::string ReceiverPath() {
+  const char* other = std::getenv("RECEIVER_BENCH_TARVOVIEW");
+  return other != nullptr && *other != '\0' ? other : TARVOVIEW_PATH;
 }
 
 // The sender: tarvocast (its Start button pressed once the receiver has announced itself) or the feeder.
@@ -80,7 +96,7 @@ void MeasureReceiver(benchmark::State& state, const TStartSender& startSender) {
     TXDisplay display(1280, 1024);
     const std::string wireLog = dir + "/wire.log";
     lan.Start(3, {E2E_WIRE_PATH, wireLog});
-    const pid_t receiver = Launch(lan, 2, display.Name(), dir, TARVOVIEW_PATH, "tarvoview");
+    const pid_t receiver = Launch(lan, 2, display.Name(), dir, ReceiverPath(), "tarvoview");
     if (!display.WaitWindow("Tarvo MPEG4 video receiver (Velmora)", receiver, seconds(30))) {
       state.SkipWithError("the receiver showed no window");
       return;

@@ -92,6 +92,56 @@ TEST_F(GdiTest, RowsConvertedInBulkKeepEveryPixelAndStopAtTheRectangle) {
   EXPECT_EQ(GetPixel(Box, 1, 2), CLR_INVALID);
 }
 
+TEST_F(GdiTest, LongRowsConvertEveryPixelAndNotOneMore) {
+  // Rows of 16 pixels and more go in bulk; widths around that step and a start inside the row meet every
+  // remainder. Rows of 48 pixels are 144 bytes, unpadded: the last row ends the buffer exactly, so a read past
+  // it would show under the address sanitizer.
+  for (int width : {15, 16, 17, 31, 33, 48}) {
+    for (int xSrc : {0, 1, 5}) {
+      if (xSrc >= width) continue;
+      const int count = width - xSrc;
+      TDib dib(width, 3, true, &Distinct);
+      SCOPED_TRACE(testing::Message() << "width " << width << " from " << xSrc);
+      ClearSurface(Form->Handle());
+      HDC dc = Form->Canvas()->Handle();
+      ASSERT_EQ(SetDIBitsToDevice(dc, 0, 320, count, 3, xSrc, 0, 0, 3, dib.Bits.data(), &dib.Info, DIB_RGB_COLORS), 3);
+      for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < count; ++x) ASSERT_EQ(GetPixel(dc, x, 320 + y), Distinct(xSrc + x, y)) << x << "," << y;
+      EXPECT_EQ(GetPixel(dc, count, 320), CLR_INVALID);
+    }
+  }
+}
+
+TEST_F(GdiTest, AFormShowsItsColourAroundWhatWasPaintedAndAgainOnceCleared) {
+  const QColor colour = Q(9150078);  // the test form's colour
+  const QColor green(0, 255, 0);
+  TDib dib(20, 30, true, &Green);
+  HDC dc = Form->Canvas()->Handle();
+  ASSERT_EQ(SetDIBitsToDevice(dc, 372, 40, 20, 30, 0, 0, 0, 30, dib.Bits.data(), &dib.Info, DIB_RGB_COLORS), 30);
+  PumpUntil([&] { return Shown(Form).pixelColor(380, 50) == green; });
+  QImage form = Shown(Form);
+  EXPECT_EQ(form.pixelColor(372, 40), green);
+  EXPECT_EQ(form.pixelColor(391, 69), green);
+  EXPECT_EQ(form.pixelColor(371, 50), colour);
+  EXPECT_EQ(form.pixelColor(392, 50), colour);
+  EXPECT_EQ(form.pixelColor(380, 39), colour);
+  EXPECT_EQ(form.pixelColor(380, 70), colour);
+  // Part of the picture painted again over a band of it keeps the rest.
+  TDib red(20, 5, true, &Red);
+  SetDIBitsToDevice(dc, 372, 60, 20, 5, 0, 0, 0, 5, red.Bits.data(), &red.Info, DIB_RGB_COLORS);
+  PumpUntil([&] { return Shown(Form).pixelColor(380, 62) == QColor(255, 0, 0); });
+  form = Shown(Form);
+  EXPECT_EQ(form.pixelColor(380, 62), QColor(255, 0, 0));
+  EXPECT_EQ(form.pixelColor(380, 59), green);
+  EXPECT_EQ(form.pixelColor(380, 65), green);
+  // Cleared, the form shows its colour there again.
+  ClearSurface(Form->Handle());
+  PumpUntil([&] { return Shown(Form).pixelColor(380, 50) == colour; });
+  form = Shown(Form);
+  EXPECT_EQ(form.pixelColor(380, 50), colour);
+  EXPECT_EQ(form.pixelColor(380, 62), colour);
+}
+
 TEST_F(GdiTest, SourceRectanglesAndScanBandsFollowThePlatformsCoordinates) {
   TDib dib(4, 4, true, &Distinct);
   // A bottom-up DIB counts ySrc from the bottom: source rows 0..1 from the bottom are image rows 2 and 3.

@@ -97,9 +97,9 @@ TEST(Modules, TheProgramExportsEveryPlatformFunction) {
                          "GetCurrentThreadId", "GetCurrentProcessId", "RegisterClassA", "GetClassInfoA",
                          "UnregisterClassA", "CreateWindowExA", "DestroyWindow", "IsWindow", "GetParent",
                          "GetWindowThreadProcessId", "SetWindowLongA", "GetWindowLongA", "PostMessageA",
-                         "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA", "TranslateMessage",
-                         "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd", "MessageBoxA",
-                         "SetMessageBoxPresenter"};
+                         "PostMessageOnceA", "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA",
+                         "TranslateMessage", "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd",
+                         "MessageBoxA", "SetMessageBoxPresenter"};
   HMODULE program = GetModuleHandleA(nullptr);
   for (const char* name : names) EXPECT_NE(GetProcAddress(program, name), nullptr) << name;
   SetLastError(0);

@@ -92,6 +92,33 @@ TEST(Queue, QueueHoldsAtMostTenThousandPostedMessages) {
   Drain();
 }
 
+TEST(Queue, PostOnceAddsNothingBesideTheSameMessageStillWaiting) {
+  Drain();
+  Recorder r;
+  HWND h = MakeWindow(&r);
+  HWND other = MakeWindow(&r);
+  r.seen.clear();  // what creation sent
+  EXPECT_TRUE(PostMessageOnceA(h, WM_USER + 1, 5, 1));
+  EXPECT_TRUE(PostMessageA(h, WM_USER + 2, 0, 0));
+  EXPECT_TRUE(PostMessageOnceA(h, WM_USER + 1, 5, 1));  // waits already, behind another message too
+  EXPECT_TRUE(PostMessageOnceA(h, WM_USER + 1, 5, 2));  // other parameters
+  EXPECT_TRUE(PostMessageOnceA(h, WM_USER + 1, 6, 1));
+  EXPECT_TRUE(PostMessageOnceA(other, WM_USER + 1, 5, 1));  // another window
+  EXPECT_EQ(Pump(), 5);
+  ASSERT_EQ(r.seen.size(), 5u);
+  EXPECT_EQ(r.seen[0].msg, static_cast<UINT>(WM_USER + 1));
+  EXPECT_EQ(r.seen[1].msg, static_cast<UINT>(WM_USER + 2));  // the order of posting is kept
+  // Once taken from the queue it is posted again.
+  EXPECT_TRUE(PostMessageOnceA(h, WM_USER + 1, 5, 1));
+  EXPECT_EQ(Pump(), 1);
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageOnceA(nullptr, WM_USER, 0, 0));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+  DestroyWindow(h);
+  DestroyWindow(other);
+  Drain();
+}
+
 TEST(Queue, MessagesCarryTheirFieldsAndTime) {
   Drain();
   Recorder r;

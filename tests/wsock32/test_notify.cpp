@@ -53,6 +53,52 @@ TEST_F(Notify, DatagramWriteAtOnceAndReadReenabledByReceive) {
   EXPECT_EQ(Err(), WSAEWOULDBLOCK);
 }
 
+TEST_F(Notify, AReceiveThatFindsNothingLeavesReadEnabledForWhatComesNext) {
+  SOCKET rx = BoundUdp();
+  SOCKET tx = BoundUdp();
+  Select(rx, FD_READ);
+  char buf[16];
+  EXPECT_EQ(recv(rx, buf, sizeof buf, 0), SOCKET_ERROR);
+  EXPECT_EQ(Err(), WSAEWOULDBLOCK);
+  EXPECT_TRUE(Notes.Drain(rx).empty()) << "FD_READ with nothing waiting";
+  SendTo(tx, rx, "late");
+  EXPECT_EQ(NextEvent(rx), FD_READ);
+
+  // A loop that drains the socket leaves one FD_READ behind; the receive that then finds nothing still
+  // re-enables it, so the next datagram is announced.
+  ASSERT_EQ(recv(rx, buf, sizeof buf, 0), 4);
+  SendTo(tx, rx, "one");
+  SendTo(tx, rx, "two");
+  EXPECT_EQ(NextEvent(rx), FD_READ);
+  ASSERT_EQ(recv(rx, buf, sizeof buf, 0), 3);
+  ASSERT_EQ(recv(rx, buf, sizeof buf, 0), 3);
+  EXPECT_EQ(recv(rx, buf, sizeof buf, 0), SOCKET_ERROR);
+  EXPECT_EQ(Err(), WSAEWOULDBLOCK);
+  std::vector<TNote> left = Notes.Drain(rx);
+  ASSERT_EQ(left.size(), 1u) << "one for the datagram that waited after the first receive";
+  EXPECT_EQ(left[0].Event, FD_READ);
+  SendTo(tx, rx, "three");
+  EXPECT_EQ(NextEvent(rx), FD_READ);
+}
+
+TEST_F(Notify, ReceivesWhileAnFdReadStillWaitsUnreadAddNoSecondOne) {
+  SOCKET rx = BoundUdp();
+  SOCKET tx = BoundUdp();
+  Select(rx, FD_READ);
+  for (const char* d : {"one", "two", "six", "ten"}) SendTo(tx, rx, d);
+  EXPECT_EQ(NextEvent(rx), FD_READ);
+  // Drained in one go, as the component's receive loop does: the FD_READ posted after the first receive
+  // stands for the data behind it.
+  char buf[16];
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(recv(rx, buf, sizeof buf, 0), 3) << i;
+  std::vector<TNote> left = Notes.Drain(rx);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].Event, FD_READ);
+  // Taken from the queue, it no longer stands for anything: the next datagram is announced.
+  SendTo(tx, rx, "new");
+  EXPECT_EQ(NextEvent(rx), FD_READ);
+}
+
 TEST_F(Notify, DataWaitingBeforeTheSelectionIsPostedAtOnce) {
   SOCKET rx = BoundUdp();
   SOCKET tx = BoundUdp();

@@ -245,10 +245,10 @@ class TPaintBoxWidget : public TControlWidget<QWidget> {
   std::shared_ptr<TSurface> Surface;
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     if (!Surface) return;
     QPainter painter(this);
-    DrawSurface(painter, *Surface);
+    DrawSurface(painter, *Surface, event->region());
   }
 };
 

@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QFont>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
@@ -100,7 +101,11 @@ TWinControl* FocusedControl(const TCustomForm* form) {
 
 class TFormWidget : public TControlWidget<QWidget> {
  public:
-  explicit TFormWidget(TCustomForm* owner) : TControlWidget<QWidget>(owner), Form(owner) {}
+  explicit TFormWidget(TCustomForm* owner) : TControlWidget<QWidget>(owner), Form(owner) {
+    // paintEvent covers every pixel it is asked for (the form's colour, then what was painted into it), so
+    // Qt need not fill the background first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+  }
   TCustomForm* Form;
   std::shared_ptr<TSurface> Surface;
 
@@ -114,10 +119,13 @@ class TFormWidget : public TControlWidget<QWidget> {
     target->Widget()->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     return true;
   }
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Window));
-    if (Surface) DrawSurface(painter, *Surface);
+    const QColor background = palette().color(QPalette::Window);
+    if (Surface)
+      DrawSurface(painter, *Surface, event->region(), &background);
+    else
+      painter.fillRect(rect(), background);
   }
   void resizeEvent(QResizeEvent*) override {
     if (Surface) ResizeSurface(*Surface, width(), height());

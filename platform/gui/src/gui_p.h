@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -32,6 +33,7 @@ TColor FromQColor(const QColor& color);
 struct TSurface {
   std::mutex Lock;
   QImage Image;               // ARGB32 premultiplied; alpha 0 where nothing is painted
+  QRegion Opaque;             // where Image holds only opaque pixels (what SetDIBitsToDevice painted)
   QWidget* Widget = nullptr;  // asked to repaint after each paint; null once the widget is gone
   HWND Window = nullptr;      // the platform window it belongs to (0 for paint boxes)
   std::string Name;           // what the paint log calls it
@@ -41,7 +43,9 @@ struct TSurface {
 
 std::shared_ptr<TSurface> NewSurface(QWidget* widget, int width, int height);
 void ResizeSurface(TSurface& surface, int width, int height);  // keeps what was painted, top-left anchored
-void DrawSurface(QPainter& painter, TSurface& surface);        // in the widget's paintEvent
+// In the widget's paintEvent: the surface over the area to repaint, on the background colour when one is given
+// (otherwise over what the painter already holds there).
+void DrawSurface(QPainter& painter, TSurface& surface, const QRegion& area, const QColor* background = nullptr);
 void DetachSurface(TSurface& surface);                         // the widget is going: no more repaints
 void SetSurfaceName(TSurface& surface, const std::string& name);
 void ClearSurfaceImage(TSurface& surface);

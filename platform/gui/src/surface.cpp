@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QPaintEvent>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -19,6 +20,7 @@
 #include "gui/paintlog.h"
 #include "gui/surface.h"
 #include "gui_p.h"
+#include "pixels_p.h"
 #include "win32/kernel.h"
 #include "win32/user.h"
 
@@ -208,9 +210,9 @@ class TSurfaceWindowWidget : public QWidget {
   std::shared_ptr<TSurface> Surface;
 
  protected:
-  void paintEvent(QPaintEvent*) override {
+  void paintEvent(QPaintEvent* event) override {
     QPainter painter(this);
-    if (Surface) DrawSurface(painter, *Surface);
+    if (Surface) DrawSurface(painter, *Surface, event->region());
   }
   void resizeEvent(QResizeEvent*) override {
     if (Surface) ResizeSurface(*Surface, width(), height());
@@ -239,11 +241,25 @@ void ResizeSurface(TSurface& surface, int width, int height) {
   painter.drawImage(0, 0, surface.Image);
   painter.end();
   surface.Image = std::move(image);
+  surface.Opaque &= surface.Image.rect();
 }
 
-void DrawSurface(QPainter& painter, TSurface& surface) {
+void DrawSurface(QPainter& painter, TSurface& surface, const QRegion& area, const QColor* background) {
   std::lock_guard<std::mutex> guard(surface.Lock);
-  painter.drawImage(0, 0, surface.Image);
+  const QImage& image = surface.Image;
+  const QRegion opaque = area.intersected(surface.Opaque);
+  const QRegion rest = area.subtracted(opaque);
+  if (!rest.isEmpty()) {
+    painter.save();
+    painter.setClipRegion(rest, Qt::IntersectClip);
+    if (background != nullptr) painter.fillRect(rest.boundingRect(), *background);
+    painter.drawImage(0, 0, image);
+    painter.restore();
+  }
+  if (opaque.isEmpty()) return;
+  // Read as RGB32, the same bits need no blending: Qt copies them row by row.
+  const QImage solid(image.constBits(), image.width(), image.height(), image.bytesPerLine(), QImage::Format_RGB32);
+  for (const QRect& r : opaque) painter.drawImage(r.topLeft(), solid, r);
 }
 
 void DetachSurface(TSurface& surface) {
@@ -259,6 +275,7 @@ void SetSurfaceName(TSurface& surface, const std::string& name) {
 void ClearSurfaceImage(TSurface& surface) {
   std::lock_guard<std::mutex> guard(surface.Lock);
   surface.Image.fill(Qt::transparent);
+  surface.Opaque = QRegion();
 }
 
 HDC NewDC(std::shared_ptr<TSurface> surface) {
@@ -371,6 +388,7 @@ void ClearSurface(HWND hwnd) {
   {
     std::lock_guard<std::mutex> guard(surface->Lock);
     surface->Image.fill(Qt::transparent);
+    surface->Opaque = QRegion();
     all = surface->Image.rect();
   }
   RequestRepaint(surface, all);
@@ -389,28 +407,6 @@ int ReleaseDC(HWND, HDC dc) {
   std::lock_guard<std::mutex> guard(gDCLock);
   return gDCs.erase(reinterpret_cast<std::uintptr_t>(dc)) > 0 ? 1 : 0;
 }
-
-namespace {
-
-// One row of 24-bit BGR pixels into opaque 32-bit pixels. On a little-endian machine a 32-bit pixel is B, G, R,
-// A in memory, so four pixels come out of three 32-bit words with shifts alone.
-void BgrRowToRgb32(const unsigned char* in, QRgb* out, std::int64_t count) {
-  std::int64_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; i + 4 <= count; i += 4, in += 12) {
-      std::uint32_t w[3];
-      std::memcpy(w, in, sizeof w);
-      out[i] = 0xFF000000u | w[0];
-      out[i + 1] = 0xFF000000u | (w[0] >> 24) | (w[1] << 8);
-      out[i + 2] = 0xFF000000u | (w[1] >> 16) | (w[2] << 16);
-      out[i + 3] = 0xFF000000u | (w[2] >> 8);
-    }
-  }
-  for (; i < count; ++i, in += 3)
-    out[i] = 0xFF000000u | (static_cast<QRgb>(in[2]) << 16) | (static_cast<QRgb>(in[1]) << 8) | in[0];
-}
-
-}  // namespace
 
 int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
                       UINT lines, const void* bits, const BITMAPINFO* info, UINT colorUse) {
@@ -464,10 +460,11 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
       const std::int64_t scan = bottomUp ? static_cast<std::int64_t>(ySrc) + height - 1 - j : ySrc + j;
       if (scan < firstScan || scan >= lastScan) continue;
       const unsigned char* row = src + (scan - firstScan) * stride;
-      auto* out = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
+      auto* out = reinterpret_cast<std::uint32_t*>(image.scanLine(static_cast<int>(y)));
       BgrRowToRgb32(row + (xSrc + c0) * 3, out + xDest + c0, c1 - c0);
       painted = painted.united(QRect(static_cast<int>(xDest + c0), static_cast<int>(y), static_cast<int>(c1 - c0), 1));
     }
+    if (!painted.isEmpty()) surface->Opaque += painted;
   }
   if (!painted.isEmpty()) RequestRepaint(surface, painted);
   WritePaintLog(name, info, bits, startScan, lines);

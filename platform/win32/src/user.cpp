@@ -228,8 +228,9 @@ DWORD Me() { return GetCurrentThreadId(); }
 
 // ---- posting ----
 
+// once: nothing is added while the same message (window, number, parameters) still waits in the queue.
 BOOL PostTo(const std::shared_ptr<Queue>& q, std::shared_ptr<Window> win, HWND hwnd, UINT msg, WPARAM wParam,
-            LPARAM lParam, DWORD deadError) {
+            LPARAM lParam, DWORD deadError, bool once = false) {
   QMsg m;
   m.m.hwnd = hwnd;
   m.m.message = msg;
@@ -242,6 +243,11 @@ BOOL PostTo(const std::shared_ptr<Queue>& q, std::shared_ptr<Window> win, HWND h
     SetLastError(deadError);
     return FALSE;
   }
+  if (once)
+    for (const QMsg& waiting : q->posted)
+      if (waiting.win == m.win && waiting.m.hwnd == hwnd && waiting.m.message == msg && waiting.m.wParam == wParam &&
+          waiting.m.lParam == lParam)
+        return TRUE;
   if (q->posted.size() >= kPostedLimit) {
     SetLastError(ERROR_NOT_ENOUGH_QUOTA);
     return FALSE;
@@ -751,6 +757,13 @@ BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (!w) return FALSE;
   std::shared_ptr<Queue> q = w->queue;
   return PostTo(q, std::move(w), hwnd, msg, wParam, lParam, ERROR_INVALID_WINDOW_HANDLE);
+}
+
+BOOL PostMessageOnceA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto w = FindOrFail(hwnd);
+  if (!w) return FALSE;
+  std::shared_ptr<Queue> q = w->queue;
+  return PostTo(q, std::move(w), hwnd, msg, wParam, lParam, ERROR_INVALID_WINDOW_HANDLE, true);
 }
 
 BOOL PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -2,7 +2,8 @@
 // notifications, following Winsock 1.1's rules:
 // - each event is posted once and then waits for its re-enabling call (recv/recvfrom for FD_READ and FD_OOB,
 //   accept for FD_ACCEPT, a send that would block for FD_WRITE); a condition that still holds when its event
-//   is re-enabled is posted again;
+//   is re-enabled is posted again, except that an FD_READ still waiting unread in the window's queue is not
+//   joined by a second one for the same socket;
 // - FD_CONNECT reports the end of a non-blocking connect once, before any other event of the socket; a failed
 //   connect reports nothing else;
 // - FD_CLOSE reports the peer's end once per selection, 0 for an orderly close, the error for a reset;
@@ -266,11 +267,17 @@ void RetireLocked(TSocket& s) {
 }
 
 void PostLocked(TSocket& s, LONG event, int error) {
-  PostTo(s.Wnd, s.Msg, static_cast<WPARAM>(s.Handle),
-         WSAMAKESELECTREPLY(static_cast<WORD>(event), static_cast<WORD>(error)));
+  const WPARAM wParam = static_cast<WPARAM>(s.Handle);
+  const LPARAM lParam = WSAMAKESELECTREPLY(static_cast<WORD>(event), static_cast<WORD>(error));
+  // A receive loop that drains several datagrams re-enables FD_READ after each one while the notification it
+  // posted after the first still waits; more of them would only find the socket empty.
+  if (event == FD_READ)
+    PostOnceTo(s.Wnd, s.Msg, wParam, lParam);
+  else
+    PostTo(s.Wnd, s.Msg, wParam, lParam);
 }
 
-void AfterReceive(TSocket& s) {
+void AfterReceive(TSocket& s, bool foundNothing) {
   std::lock_guard lock(s.Lock);
   if (s.Closed || s.Mask == 0) return;
   s.ReadArmed = true;
@@ -279,7 +286,7 @@ void AfterReceive(TSocket& s) {
   // through the notifier. (After the peer's end this is also the only way: the kernel cannot tell data from
   // the end of the stream.)
   bool canRead = s.Datagram || s.Stream == TStreamState::Connected;
-  if (canRead && Wants(s, FD_READ) && !s.ShutRecv && DataWaiting(s)) {
+  if (canRead && !foundNothing && Wants(s, FD_READ) && !s.ShutRecv && DataWaiting(s)) {
     s.ReadArmed = false;
     PostLocked(s, FD_READ, 0);
   }

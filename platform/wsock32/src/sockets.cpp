@@ -131,7 +131,7 @@ int DoReceive(TSocket& s, char* buf, int len, int flags, sockaddr* from, int* fr
     TBlockingCall call(s, blocking);
     r = sys::Receive(s.Fd, buf, len, flags, from ? peer : nullptr, truncated);
   }
-  AfterReceive(s);
+  AfterReceive(s, r == -WSAEWOULDBLOCK);
   if (r >= 0) {
     // What a receive woken by closesocket found (an end of stream, an empty datagram) is not data.
     if (blocking && r == 0 && Interrupted(s, 0)) return Fail(WSAEINTR);

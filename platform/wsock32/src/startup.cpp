@@ -9,6 +9,7 @@
 // The program's single copy of platform/win32; weak, so a process without it can still load the library.
 extern "C" BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) __attribute__((weak));
 extern "C" BOOL IsWindow(HWND hwnd) __attribute__((weak));
+extern "C" BOOL PostMessageOnceA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) __attribute__((weak));
 
 namespace wsock32 {
 
@@ -24,6 +25,10 @@ void SetError(int code) { LastError = code; }
 bool HaveWindowFunctions() { return PostMessageA != nullptr && IsWindow != nullptr; }
 BOOL PostTo(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return PostMessageA ? PostMessageA(wnd, msg, wParam, lParam) : FALSE;
+}
+BOOL PostOnceTo(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (PostMessageOnceA) return PostMessageOnceA(wnd, msg, wParam, lParam);
+  return PostTo(wnd, msg, wParam, lParam);
 }
 BOOL WindowExists(HWND wnd) { return IsWindow ? IsWindow(wnd) : FALSE; }
 

@@ -28,6 +28,9 @@ inline bool CheckStarted() {
 // The window functions of the program's platform/win32, or false (they are bound weakly).
 bool HaveWindowFunctions();
 BOOL PostTo(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The same, unless that very notification still waits in the window's queue (a program older than that call
+// posts every time).
+BOOL PostOnceTo(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 BOOL WindowExists(HWND wnd);
 
 // ---- Sockets ----
@@ -101,10 +104,13 @@ bool EnsureNotifier();
 void StopNotifier();
 // Re-registers the socket with the notifier after its state changed; caller holds the socket's lock.
 void UpdateInterestLocked(TSocket& s);
-// Posts one notification for the socket; caller holds the socket's lock.
+// Posts one notification for the socket; caller holds the socket's lock. An FD_READ that still waits unread in
+// the queue already tells of the data: none is added beside it.
 void PostLocked(TSocket& s, LONG event, int error);
 // The re-enabling calls; each takes the socket's lock itself.
-void AfterReceive(TSocket& s);
+// A receive that would have blocked (found nothing) says so: nothing waits then, and what comes later reaches
+// the notifier, so the check for data left behind is skipped.
+void AfterReceive(TSocket& s, bool foundNothing = false);
 void AfterAccept(TSocket& s);
 void AfterWouldBlockSend(TSocket& s);
 void AfterConnectStarted(TSocket& s);  // a non-blocking connect is under way

@@ -147,6 +147,9 @@ LONG_PTR GetWindowLongA(HWND hwnd, int index);
 // hwnd 0 posts to the calling thread, as PostThreadMessageA(GetCurrentThreadId(), ...) does. Errors: 1400 a
 // window that does not exist (or whose thread has ended); 1816 the queue is full.
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// PostMessageA to a window for a notification that only says that something is ready: while the same message
+// (window, number and both parameters) still waits in the queue, nothing is added and the result is TRUE.
+BOOL PostMessageOnceA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // ERROR_INVALID_THREAD_ID (1444) for a thread that has no queue (or has ended).
 BOOL PostThreadMessageA(DWORD threadId, UINT msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
