@@ -99,7 +99,7 @@ TEST(Modules, TheProgramExportsEveryPlatformFunction) {
                          "GetWindowThreadProcessId", "SetWindowLongA", "GetWindowLongA", "PostMessageA",
                          "PostMessageOnceA", "PostThreadMessageA", "PostQuitMessage", "PeekMessageA", "GetMessageA",
                          "TranslateMessage", "DispatchMessageA", "SendMessageA", "DefWindowProcA", "QueueEventFd",
-                         "MessageBoxA", "SetMessageBoxPresenter"};
+                         "MessageBoxA", "SetMessageBoxPresenter", "Unattended", "WriteDiagnosticLine"};
   HMODULE program = GetModuleHandleA(nullptr);
   for (const char* name : names) EXPECT_NE(GetProcAddress(program, name), nullptr) << name;
   SetLastError(0);

@@ -1,8 +1,12 @@
-// MessageBoxA: the presenter, and the unattended answer on standard error.
+// MessageBoxA: the presenter, and the unattended answer on standard error; the unattended rule and the
+// diagnostics writer that every layer shares.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "win32/win32.h"
 
@@ -80,4 +84,46 @@ TEST(MessageBox, UnattendedOverridesThePresenter) {
   EXPECT_EQ(Unattended("text", "caption", MB_YESNO, err), IDYES);
   EXPECT_EQ(err, "MessageBox [caption]: text -> Yes\n");
   EXPECT_EQ(gPresented.calls, before);
+}
+
+TEST(Diagnostics, UnattendedOnlyForOne) {
+  PresenterGuard g;
+  unsetenv("TARVO_UNATTENDED");
+  EXPECT_FALSE(Unattended());
+  for (const char* value : {"", "0", "yes", "1 ", "11"}) {
+    setenv("TARVO_UNATTENDED", value, 1);
+    EXPECT_FALSE(Unattended()) << '"' << value << '"';
+  }
+  setenv("TARVO_UNATTENDED", "1", 1);
+  EXPECT_TRUE(Unattended());
+}
+
+// Lines of several threads arrive whole, each ended by exactly one line break.
+TEST(Diagnostics, LinesStayWholeAndEndOnce) {
+  testing::internal::CaptureStderr();
+  WriteDiagnosticLine("no break");
+  WriteDiagnosticLine("own break\n");
+  WriteDiagnosticLine(nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "no break\nown break\n");
+
+  constexpr int kThreads = 8;
+  constexpr int kLines = 200;
+  testing::internal::CaptureStderr();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      const std::string line = "thread " + std::to_string(t) + " " + std::string(300, static_cast<char>('a' + t));
+      for (int i = 0; i < kLines; ++i) WriteDiagnosticLine(line.c_str());
+    });
+  for (auto& th : threads) th.join();
+  std::istringstream err(testing::internal::GetCapturedStderr());
+  int counts[kThreads] = {};
+  std::string line;
+  while (std::getline(err, line)) {
+    int t = line.size() > 7 ? line[7] - '0' : -1;
+    ASSERT_TRUE(t >= 0 && t < kThreads) << line.substr(0, 40);
+    ASSERT_EQ(line, "thread " + std::to_string(t) + " " + std::string(300, static_cast<char>('a' + t)));
+    ++counts[t];
+  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(counts[t], kLines) << "thread " << t;
 }

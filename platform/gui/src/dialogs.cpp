@@ -2,7 +2,6 @@
 #include "gui/dialogs.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -11,10 +10,10 @@
 #include <QMessageBox>
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
 
 #include "gui/forms.h"
 #include "gui_p.h"
+#include "win32/diagnostics.h"
 
 using namespace tarvo_gui;
 
@@ -42,22 +41,6 @@ constexpr TEnumNames<TOpenOption> kOpenOptions = {
     {"ofEnableIncludeNotify", ofEnableIncludeNotify},
     {"ofEnableSizing", ofEnableSizing},
 };
-
-bool Unattended() {
-  const char* v = std::getenv("TARVO_UNATTENDED");
-  return v != nullptr && std::strcmp(v, "1") == 0;
-}
-
-void WriteErrLine(const std::string& line) {
-  const char* p = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = ::write(2, p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-}
 
 // "description|pattern|..." as Qt's name filters "description (pattern pattern)".
 QStringList NameFilters(const std::string& filter) {
@@ -152,7 +135,7 @@ bool TOpenDialog::DoExecute(bool save) {
         answer = "Cancel (" + path + ": " + reason + ")";
       }
     }
-    WriteErrLine("FileDialog [" + title + "]: " + FFilter + " -> " + answer + "\n");
+    WriteDiagnosticLine(("FileDialog [" + title + "]: " + FFilter + " -> " + answer + "\n").c_str());
     return accepted;
   }
 

@@ -24,7 +24,7 @@ const char* const KClassName = "TarvoCaptureWindow";
 
 void Report(int index, const std::string& what) {
   std::string line = "capture driver " + std::to_string(index) + ": " + what + "\n";
-  (void)!::write(2, line.data(), line.size());
+  WriteDiagnosticLine(line.c_str());
 }
 
 LRESULT CaptureWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -1,23 +1,15 @@
 // MessageBoxA of platform/win32 (user.h): through the presenter the GUI toolkit installs, or unattended on
 // standard error with the default button as the answer.
-#include <unistd.h>
-
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "win32/diagnostics.h"
 #include "win32/kernel.h"
 #include "win32/user.h"
 
 namespace {
 
 std::atomic<MessageBoxPresenter> gPresenter{nullptr};
-
-bool Unattended() {
-  const char* v = std::getenv("TARVO_UNATTENDED");
-  return v && std::strcmp(v, "1") == 0;
-}
 
 const char* ButtonName(int id) {
   switch (id) {
@@ -93,16 +85,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   OneLine(line, text);
   line += " -> ";
   line += ButtonName(answer);
-  line += '\n';
-  // One write, so that lines of several threads do not mix.
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = write(2, p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
+  WriteDiagnosticLine(line.c_str());
   return answer;
 }
 

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "win32/diagnostics.h"
 #include "win32/kernel.h"
 #include "win32/user.h"
 
@@ -899,14 +900,11 @@ LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (!woke && !reported && std::chrono::steady_clock::now() - start >= std::chrono::seconds(5)) {
       reported = true;
       char line[200];
-      int n = std::snprintf(line, sizeof line,
-                            "win32: SendMessageA(message 0x%X) from thread %u has waited 5 s for thread %u, "
-                            "which does not retrieve its messages\n",
-                            msg, static_cast<unsigned>(Me()), static_cast<unsigned>(targetTid));
-      if (n > 0) {
-        ssize_t ignored = write(2, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
-        (void)ignored;
-      }
+      std::snprintf(line, sizeof line,
+                    "win32: SendMessageA(message 0x%X) from thread %u has waited 5 s for thread %u, "
+                    "which does not retrieve its messages",
+                    msg, static_cast<unsigned>(Me()), static_cast<unsigned>(targetTid));
+      WriteDiagnosticLine(line);
     }
   }
   if (!reply->ok) {
