@@ -469,6 +469,102 @@ void CleanUpThread(const std::shared_ptr<Queue>& q) {
   // Window objects are freed here, outside the lock; queued messages that reference them are gone already.
 }
 
+// ---- creation: the steps of CreateWindowExA ----
+
+// A parent must be a window of the calling thread that is not on its way out. False (with 1400) otherwise.
+bool FindCreationParent(HWND parent, std::shared_ptr<Window>& parentWin) {
+  if (!parent) return true;
+  parentWin = Find(parent);
+  if (!parentWin || parentWin->tid != Me() || parentWin->destroying) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+// The window as far as its class does not matter; it has no handle and no table entry yet.
+std::shared_ptr<Window> NewWindow(const std::shared_ptr<Queue>& q, const std::shared_ptr<Window>& parentWin,
+                                  DWORD exStyle, DWORD style, LPCSTR windowName, HMENU menu, HINSTANCE instance) {
+  auto w = std::make_shared<Window>();
+  w->queue = q;
+  w->tid = q->tid;
+  w->parent = parentWin;
+  w->style = static_cast<LONG_PTR>(style);
+  w->exStyle = static_cast<LONG_PTR>(exStyle);
+  w->instance = reinterpret_cast<LONG_PTR>(instance);
+  w->id = (style & WS_CHILD) ? reinterpret_cast<LONG_PTR>(menu) : 0;
+  if (windowName) w->name = windowName;
+  return w;
+}
+
+// Under one hold of the table lock: binds the window to its class (procedure, extra bytes), gives it a handle and
+// enters it in the tables and under its parent. False, with the last error, for an unknown class (1407), a full
+// window table (1816) or a parent that died meanwhile (1400).
+bool EnterWindow(const std::shared_ptr<Window>& w, LPCSTR className) {
+  Tables& t = T();
+  std::unique_lock lock(t.mu);
+  auto c = FindClassLocked(className);
+  if (!c) {
+    SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+    return false;
+  }
+  if (t.windows.size() >= kWindowLimit) {
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return false;
+  }
+  if (w->parent && !w->parent->alive.load()) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  w->cls = c;
+  w->proc = c->wc.lpfnWndProc;
+  w->slotCount = static_cast<size_t>(c->wc.cbWndExtra + 3) / 4;
+  w->slots = std::make_unique<std::atomic<LONG_PTR>[]>(w->slotCount);
+  for (size_t i = 0; i < w->slotCount; ++i) w->slots[i].store(0, std::memory_order_relaxed);
+  UINT_PTR h = t.nextHandle;
+  t.nextHandle += 2;
+  w->hwnd = reinterpret_cast<HWND>(h);
+  c->windows++;
+  if (w->parent) w->parent->children.push_back(w.get());
+  t.windows.emplace(h, w);
+  return true;
+}
+
+// Sends WM_NCCREATE and WM_CREATE. True when the window survived both; false when it is gone again: refused by
+// WM_NCCREATE (0), refused by WM_CREATE (-1: destroyed as DestroyWindow does), or destroyed by its own procedure.
+// An exception from the procedure goes on to the caller and takes the window out of the tables first.
+bool RunCreation(const std::shared_ptr<Window>& w, CREATESTRUCTA& cs) {
+  LPARAM csParam = reinterpret_cast<LPARAM>(&cs);
+  struct Guard {  // a procedure that throws leaves no half-made window behind
+    const std::shared_ptr<Window>& w;
+    bool done = false;
+    ~Guard() {
+      if (!done) Kill(w);
+    }
+  } guard{w};
+  LRESULT r = CallProc(*w, WM_NCCREATE, 0, csParam);
+  if (!w->alive.load()) {
+    guard.done = true;
+    return false;
+  }
+  if (r == 0) {
+    w->destroying = true;
+    CallProc(*w, WM_NCDESTROY, 0, 0);
+    return false;  // the guard kills it
+  }
+  r = CallProc(*w, WM_CREATE, 0, csParam);
+  guard.done = true;
+  if (!w->alive.load()) return false;
+  if (r == -1) {
+    if (!w->destroying) {
+      w->destroying = true;
+      DestroyTree(w);
+    }
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -574,50 +670,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     return nullptr;
   }
   std::shared_ptr<Window> parentWin;
-  if (parent) {
-    parentWin = Find(parent);
-    if (!parentWin || parentWin->tid != Me() || parentWin->destroying) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
-  }
-  auto w = std::make_shared<Window>();
-  w->queue = q;
-  w->tid = q->tid;
-  w->parent = parentWin;
-  w->style = static_cast<LONG_PTR>(style);
-  w->exStyle = static_cast<LONG_PTR>(exStyle);
-  w->instance = reinterpret_cast<LONG_PTR>(instance);
-  w->id = (style & WS_CHILD) ? reinterpret_cast<LONG_PTR>(menu) : 0;
-  if (windowName) w->name = windowName;
-  {
-    Tables& t = T();
-    std::unique_lock lock(t.mu);
-    auto c = FindClassLocked(className);
-    if (!c) {
-      SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-      return nullptr;
-    }
-    if (t.windows.size() >= kWindowLimit) {
-      SetLastError(ERROR_NOT_ENOUGH_QUOTA);
-      return nullptr;
-    }
-    if (parentWin && !parentWin->alive.load()) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return nullptr;
-    }
-    w->cls = c;
-    w->proc = c->wc.lpfnWndProc;
-    w->slotCount = static_cast<size_t>(c->wc.cbWndExtra + 3) / 4;
-    w->slots = std::make_unique<std::atomic<LONG_PTR>[]>(w->slotCount);
-    for (size_t i = 0; i < w->slotCount; ++i) w->slots[i].store(0, std::memory_order_relaxed);
-    UINT_PTR h = t.nextHandle;
-    t.nextHandle += 2;
-    w->hwnd = reinterpret_cast<HWND>(h);
-    c->windows++;
-    if (parentWin) parentWin->children.push_back(w.get());
-    t.windows.emplace(h, w);
-  }
+  if (!FindCreationParent(parent, parentWin)) return nullptr;
+  auto w = NewWindow(q, parentWin, exStyle, style, windowName, menu, instance);
+  if (!EnterWindow(w, className)) return nullptr;
   CREATESTRUCTA cs{};
   cs.lpCreateParams = param;
   cs.hInstance = instance;
@@ -631,37 +686,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   cs.lpszName = windowName;
   cs.lpszClass = className;
   cs.dwExStyle = exStyle;
-  LPARAM csParam = reinterpret_cast<LPARAM>(&cs);
-  {
-    struct Guard {  // a procedure that throws leaves no half-made window behind
-      const std::shared_ptr<Window>& w;
-      bool done = false;
-      ~Guard() {
-        if (!done) Kill(w);
-      }
-    } guard{w};
-    LRESULT r = CallProc(*w, WM_NCCREATE, 0, csParam);
-    if (!w->alive.load()) {
-      guard.done = true;
-      return nullptr;
-    }
-    if (r == 0) {
-      w->destroying = true;
-      CallProc(*w, WM_NCDESTROY, 0, 0);
-      return nullptr;  // the guard kills it
-    }
-    r = CallProc(*w, WM_CREATE, 0, csParam);
-    guard.done = true;
-    if (!w->alive.load()) return nullptr;
-    if (r == -1) {
-      if (!w->destroying) {
-        w->destroying = true;
-        DestroyTree(w);
-      }
-      return nullptr;
-    }
-  }
-  return w->hwnd;
+  return RunCreation(w, cs) ? w->hwnd : nullptr;
 }
 
 BOOL DestroyWindow(HWND hwnd) {
