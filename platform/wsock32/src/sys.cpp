@@ -14,14 +14,47 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
 
+#include "win32/diagnostics.h"
 #include "wsock32/errors.h"
+
+// The program's single copy of platform/win32; weak, so a process without it can still load the library (and
+// then has nowhere to report to).
+extern "C" void WriteDiagnosticLine(LPCSTR line) __attribute__((weak));
 
 namespace wsock32::sys {
 
 static_assert(sizeof(sockaddr_in) == AddrSize);
 static_assert(MSG_OOB == 1 && MSG_PEEK == 2 && MSG_DONTROUTE == 4, "flags are passed through unchanged");
 static_assert(SHUT_WR == 1 && SHUT_RDWR == 2);
+
+namespace {
+
+// The codes reported so far. Never destroyed: the notifier and lookup threads may translate an error while
+// static destructors run.
+struct TReportedCodes {
+  std::mutex Lock;
+  std::set<int> Codes;
+};
+
+// An errno without a Winsock counterpart is a gap in the table below: say so once per code, so that the
+// program's WSAENETDOWN can be traced to its cause without flooding standard error from a busy socket.
+void ReportUnknownErrno(int err) {
+  static TReportedCodes* reported = new TReportedCodes;
+  {
+    std::lock_guard guard(reported->Lock);
+    if (!reported->Codes.insert(err).second) return;
+  }
+  if (!WriteDiagnosticLine) return;
+  char text[128];
+  std::string line = "wsock32: errno " + std::to_string(err) + " (" + strerror_r(err, text, sizeof text) +
+                     ") has no Winsock error number; reported as WSAENETDOWN (" + std::to_string(WSAENETDOWN) + ")";
+  WriteDiagnosticLine(line.c_str());
+}
+
+}  // namespace
 
 int WsaFromErrno(int err) {
   switch (err) {
@@ -73,7 +106,9 @@ int WsaFromErrno(int err) {
     case EDQUOT: return WSAEDQUOT;
     case ESTALE: return WSAESTALE;
     case EREMOTE: return WSAEREMOTE;
-    default: return WSAENETDOWN;
+    default:
+      ReportUnknownErrno(err);
+      return WSAENETDOWN;
   }
 }
 

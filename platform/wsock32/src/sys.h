@@ -18,7 +18,8 @@ namespace wsock32::sys {
 constexpr int AddrSize = 16;
 
 // errno → Winsock error number (every code of the error table that Linux can produce; others become
-// WSAENETDOWN, the generic failure of the network subsystem).
+// WSAENETDOWN, the generic failure of the network subsystem, and the first translation of each such errno
+// writes a diagnostic line that names it). Thread-safe.
 int WsaFromErrno(int err);
 
 int Socket(bool datagram);  // an IPv4 socket, close-on-exec; stream sockets get address reuse
