@@ -1,5 +1,5 @@
-// MessageBoxA: the presenter, and the unattended answer on standard error; the unattended rule and the
-// diagnostics writer that every layer shares.
+// MessageBoxA: the presenter, and the unattended answer on standard error; the diagnostics writer that every
+// layer shares.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -84,18 +84,6 @@ TEST(MessageBox, UnattendedOverridesThePresenter) {
   EXPECT_EQ(Unattended("text", "caption", MB_YESNO, err), IDYES);
   EXPECT_EQ(err, "MessageBox [caption]: text -> Yes\n");
   EXPECT_EQ(gPresented.calls, before);
-}
-
-TEST(Diagnostics, UnattendedOnlyForOne) {
-  PresenterGuard g;
-  unsetenv("TARVO_UNATTENDED");
-  EXPECT_FALSE(Unattended());
-  for (const char* value : {"", "0", "yes", "1 ", "11"}) {
-    setenv("TARVO_UNATTENDED", value, 1);
-    EXPECT_FALSE(Unattended()) << '"' << value << '"';
-  }
-  setenv("TARVO_UNATTENDED", "1", 1);
-  EXPECT_TRUE(Unattended());
 }
 
 // Lines of several threads arrive whole, each ended by exactly one line break.
