@@ -29,14 +29,9 @@ TCustomLineWSocket::~TCustomLineWSocket() {
   FreeBuffer();
 }
 
-void TCustomLineWSocket::Connect() {
-  if (FState == wsClosed) FreeBuffer();
-  TCustomSocksWSocket::Connect();
-}
-
-void TCustomLineWSocket::Listen() {
-  if (FState == wsClosed) FreeBuffer();
-  TCustomSocksWSocket::Listen();
+void TCustomLineWSocket::SessionDefaults(bool Connecting) {
+  TCustomSocksWSocket::SessionDefaults(Connecting);
+  FreeBuffer();
 }
 
 // ---- The buffer -------------------------------------------------------------------------------------------------
@@ -127,6 +122,7 @@ void TCustomLineWSocket::ReceiveLines(bool Rescan) {
     return;
   }
   ReserveBuffer(RcvBufferCount + n + 1);
+  const TSessionGuard session(*this);
   // The layer's own read goes past a line left pending at the front, to the socket.
   FFilling = true;
   try {
@@ -145,8 +141,8 @@ void TCustomLineWSocket::ReceiveLines(bool Rescan) {
     EditLine(n);
   else if (FLineEcho)
     Send(RcvBuffer + RcvBufferCount, n);
-  // An echo whose send found the connection gone has closed the socket, and the close took the buffer.
-  if (RcvBuffer == nullptr) return;
+  // An echo whose send found the connection gone has ended the session, and perhaps taken the buffer.
+  if (!session.Current() || RcvBuffer == nullptr) return;
   std::int32_t searchFrom = std::max(0, RcvBufferCount - endLen);
   RcvBufferCount += n;
   // A line left pending lies before the new bytes; the search after it starts from the front.
