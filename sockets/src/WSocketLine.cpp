@@ -142,7 +142,7 @@ void TCustomLineWSocket::ReceiveLines(bool Rescan) {
   else if (FLineEcho)
     Send(RcvBuffer + RcvBufferCount, n);
   // An echo whose send found the connection gone has ended the session, and perhaps taken the buffer.
-  if (!session.Current() || RcvBuffer == nullptr) return;
+  if (!session.Current()) return;
   std::int32_t searchFrom = std::max(0, RcvBufferCount - endLen);
   RcvBufferCount += n;
   // A line left pending lies before the new bytes; the search after it starts from the front.
@@ -205,10 +205,11 @@ void TCustomLineWSocket::EditLine(std::int32_t& Len) {
     if (static_cast<std::size_t>(w) >= work.size()) work.resize(work.size() + kEditStep);
     work[static_cast<std::size_t>(w)] = b;
   };
-  // Each echo is a send, and a send that finds the connection gone closes the socket, which frees the buffer.
+  // Each echo is a send, and a send that finds the connection gone ends the session (and frees the buffer).
+  const TSessionGuard session(*this);
   auto echo = [&](const void* data, int len) {
     Send(data, len);
-    return RcvBuffer != nullptr;
+    return session.Current();
   };
   for (std::int32_t r = RcvBufferCount; r < end; ++r) {
     std::uint8_t c = RcvBuffer[r];
@@ -231,9 +232,9 @@ void TCustomLineWSocket::EditLine(std::int32_t& Len) {
       if (started) put(c);
       ++w;
     }
-    if (RcvBuffer == nullptr) break;
+    if (!session.Current()) break;
   }
-  if (RcvBuffer == nullptr) {
+  if (!session.Current()) {
     Len = 0;
     return;
   }
