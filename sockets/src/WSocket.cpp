@@ -191,35 +191,12 @@ void TCustomWSocket::TellUntoldEnd(WORD Error) {
 // ---- Message dispatch --------------------------------------------------------------------------------------
 
 void TCustomWSocket::WndProc(TMessage& MsgRec) {
+  // Set first: after the release message nothing of the object may be touched.
+  MsgRec.Result = 0;
   try {
-    switch (MsgRec.Msg) {
-      case WM_ASYNCSELECT:
-        HandleSelectMessage(MsgRec);
-        break;
-      case WM_ASYNCGETHOSTBYNAME:
-        HandleHostByNameMessage(MsgRec);
-        break;
-      case WM_ASYNCGETHOSTBYADDR:
-        HandleHostByAddrMessage(MsgRec);
-        break;
-      case WM_CLOSE_DELAYED:
-        HandleCloseDelayedMessage(MsgRec);
-        break;
-      case WM_SEND_FAILED:
-        HandleSendFailedMessage(MsgRec);
-        break;
-      case WM_WSOCKET_RELEASE:
-        // The object is gone once this returns: nothing of it may be touched afterwards.
-        MsgRec.Result = 0;
-        HandleReleaseMessage(MsgRec);
-        return;
-      case WM_TRIGGER_EXCEPTION:
-        throw ESocketException("Test exception in WSocket");
-      default:
-        MsgRec.Result = DefWindowProcA(NotifyWindow, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
-        return;
-    }
-    MsgRec.Result = 0;
+    if (MsgRec.Msg == WM_TRIGGER_EXCEPTION) throw ESocketException("Test exception in WSocket");
+    if (!HandleOwnMessage(MsgRec))
+      MsgRec.Result = DefWindowProcA(NotifyWindow, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
   } catch (Exception& E) {
     MsgRec.Result = 0;
     HandleBgException(E);
@@ -227,27 +204,18 @@ void TCustomWSocket::WndProc(TMessage& MsgRec) {
 }
 
 void TCustomWSocket::Dispatch(TMessage& Message) {
-  switch (Message.Msg) {
-    case WM_ASYNCSELECT:
-      HandleSelectMessage(Message);
-      break;
-    case WM_ASYNCGETHOSTBYNAME:
-      HandleHostByNameMessage(Message);
-      break;
-    case WM_ASYNCGETHOSTBYADDR:
-      HandleHostByAddrMessage(Message);
-      break;
-    case WM_CLOSE_DELAYED:
-      HandleCloseDelayedMessage(Message);
-      break;
-    case WM_SEND_FAILED:
-      HandleSendFailedMessage(Message);
-      break;
-    case WM_WSOCKET_RELEASE:
-      HandleReleaseMessage(Message);
-      break;
-    default:
-      TComponent::Dispatch(Message);
+  if (!HandleOwnMessage(Message)) TComponent::Dispatch(Message);
+}
+
+bool TCustomWSocket::HandleOwnMessage(TMessage& Msg) {
+  switch (Msg.Msg) {
+    case WM_ASYNCSELECT: HandleSelectMessage(Msg); return true;
+    case WM_ASYNCGETHOSTBYNAME: HandleHostByNameMessage(Msg); return true;
+    case WM_ASYNCGETHOSTBYADDR: HandleHostByAddrMessage(Msg); return true;
+    case WM_CLOSE_DELAYED: HandleCloseDelayedMessage(Msg); return true;
+    case WM_SEND_FAILED: HandleSendFailedMessage(Msg); return true;
+    case WM_WSOCKET_RELEASE: HandleReleaseMessage(Msg); return true;
+    default: return false;
   }
 }
 

@@ -77,12 +77,7 @@ struct TRequest {
 
 TCustomSocksWSocket::TCustomSocksWSocket(TComponent* AOwner) : TCustomWSocket(AOwner) {
   // The base constructor ran only its own reset; this layer's defaults come now.
-  SocksPhase = socksPhaseIdle;
-  FSocksServer.clear();
-  FSocksPort.clear();
-  FSocksLevel = "5";
-  SocksExtraCount = 0;
-  SocksServerSet = false;
+  SocksDefaults();
 }
 
 void TCustomSocksWSocket::ResetToDefaults() {
@@ -91,6 +86,10 @@ void TCustomSocksWSocket::ResetToDefaults() {
   // negotiation the close cut off. Every other close reports before it resets, and ends the phase there.
   SocksPhaseCut = CloseNotified ? SocksPhase : std::uint8_t{socksPhaseIdle};
   TCustomWSocket::ResetToDefaults();
+  SocksDefaults();
+}
+
+void TCustomSocksWSocket::SocksDefaults() {
   SocksPhase = socksPhaseIdle;
   FSocksServer.clear();
   FSocksPort.clear();

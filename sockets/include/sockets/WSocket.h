@@ -327,7 +327,9 @@ class TCustomWSocket : public TComponent {
   void SetLingerTimeout(std::int32_t Value) { FLingerTimeout = Value; }
 
  protected:
-  // Message handlers (also reached through Dispatch).
+  // Message handlers (also reached through Dispatch); HandleOwnMessage picks one by number, false for a message
+  // that is not the component's.
+  bool HandleOwnMessage(TMessage& Msg);
   void HandleSelectMessage(TMessage& Msg);
   void HandleHostByNameMessage(TMessage& Msg);
   void HandleHostByAddrMessage(TMessage& Msg);
@@ -520,6 +522,8 @@ class TCustomSocksWSocket : public TCustomWSocket {
   void SocksDoAuthenticate();
   void SocksDoConnect();
   void SocksError(std::int32_t Error, const std::string& Msg);
+  // The layer's settings and phase as every close leaves them.
+  void SocksDefaults();
 
  public:
   void SetSocksLevel(const std::string& newValue);
