@@ -145,45 +145,58 @@ void TCustomWSocket::ResetToDefaults() {
   FLingerTimeout = 0;
   SocketHandle = INVALID_SOCKET;
   FState = wsClosed;
+  TCustomWSocket::SessionDefaults(false);
+  FFlushTimeout = 60;
+}
+
+// ---- Sessions ------------------------------------------------------------------------------------------------
+
+void TCustomWSocket::BeginSession(SOCKET Handle, bool Connecting) {
+  {
+    std::lock_guard<std::mutex> guard(FSendGuard);
+    SocketHandle = Handle;
+    FSendFailed = false;
+    FSession = FSession + 1 + (FSession & 1);
+  }
+  CloseNotified = false;
+  SessionDefaults(Connecting);
+}
+
+SOCKET TCustomWSocket::EndSession() {
+  // Under the send guard: once the handle is taken, no send on it is in flight or can start.
+  std::lock_guard<std::mutex> guard(FSendGuard);
+  FSendFailed = false;
+  const SOCKET handle = SocketHandle.exchange(INVALID_SOCKET);
+  if (handle != INVALID_SOCKET && (FSession & 1) != 0) ++FSession;
+  return handle;
+}
+
+void TCustomWSocket::SessionDefaults(bool Connecting) {
   SendQueueEmpty = true;
   FReadCount = 0;
   Paused = false;
-  CloseNotified = false;
-  FFlushTimeout = 60;
+}
+
+void TCustomWSocket::TellUntoldEnd(WORD Error) {
+  // As after a send that fails for good: the object is reset first, so that a handler may open the next session
+  // at once; the mark keeps the SOCKS layer's record of a negotiation that the end cut off.
+  CloseNotified = true;
+  try {
+    ResetToDefaults();
+  } catch (...) {
+  }
+  TriggerSessionClosed(Error);
 }
 
 // ---- Message dispatch --------------------------------------------------------------------------------------
 
 void TCustomWSocket::WndProc(TMessage& MsgRec) {
+  // Set first: after the release message nothing of the object may be touched.
+  MsgRec.Result = 0;
   try {
-    switch (MsgRec.Msg) {
-      case WM_ASYNCSELECT:
-        HandleSelectMessage(MsgRec);
-        break;
-      case WM_ASYNCGETHOSTBYNAME:
-        HandleHostByNameMessage(MsgRec);
-        break;
-      case WM_ASYNCGETHOSTBYADDR:
-        HandleHostByAddrMessage(MsgRec);
-        break;
-      case WM_CLOSE_DELAYED:
-        HandleCloseDelayedMessage(MsgRec);
-        break;
-      case WM_SEND_FAILED:
-        HandleSendFailedMessage(MsgRec);
-        break;
-      case WM_WSOCKET_RELEASE:
-        // The object is gone once this returns: nothing of it may be touched afterwards.
-        MsgRec.Result = 0;
-        HandleReleaseMessage(MsgRec);
-        return;
-      case WM_TRIGGER_EXCEPTION:
-        throw ESocketException("Test exception in WSocket");
-      default:
-        MsgRec.Result = DefWindowProcA(NotifyWindow, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
-        return;
-    }
-    MsgRec.Result = 0;
+    if (MsgRec.Msg == WM_TRIGGER_EXCEPTION) throw ESocketException("Test exception in WSocket");
+    if (!HandleOwnMessage(MsgRec))
+      MsgRec.Result = DefWindowProcA(NotifyWindow, MsgRec.Msg, MsgRec.WParam, MsgRec.LParam);
   } catch (Exception& E) {
     MsgRec.Result = 0;
     HandleBgException(E);
@@ -191,27 +204,18 @@ void TCustomWSocket::WndProc(TMessage& MsgRec) {
 }
 
 void TCustomWSocket::Dispatch(TMessage& Message) {
-  switch (Message.Msg) {
-    case WM_ASYNCSELECT:
-      HandleSelectMessage(Message);
-      break;
-    case WM_ASYNCGETHOSTBYNAME:
-      HandleHostByNameMessage(Message);
-      break;
-    case WM_ASYNCGETHOSTBYADDR:
-      HandleHostByAddrMessage(Message);
-      break;
-    case WM_CLOSE_DELAYED:
-      HandleCloseDelayedMessage(Message);
-      break;
-    case WM_SEND_FAILED:
-      HandleSendFailedMessage(Message);
-      break;
-    case WM_WSOCKET_RELEASE:
-      HandleReleaseMessage(Message);
-      break;
-    default:
-      TComponent::Dispatch(Message);
+  if (!HandleOwnMessage(Message)) TComponent::Dispatch(Message);
+}
+
+bool TCustomWSocket::HandleOwnMessage(TMessage& Msg) {
+  switch (Msg.Msg) {
+    case WM_ASYNCSELECT: HandleSelectMessage(Msg); return true;
+    case WM_ASYNCGETHOSTBYNAME: HandleHostByNameMessage(Msg); return true;
+    case WM_ASYNCGETHOSTBYADDR: HandleHostByAddrMessage(Msg); return true;
+    case WM_CLOSE_DELAYED: HandleCloseDelayedMessage(Msg); return true;
+    case WM_SEND_FAILED: HandleSendFailedMessage(Msg); return true;
+    case WM_WSOCKET_RELEASE: HandleReleaseMessage(Msg); return true;
+    default: return false;
   }
 }
 
@@ -241,45 +245,29 @@ void TCustomWSocket::HandleSelectMessage(TMessage& Msg) {
   // The notification belongs to the session it came for. A handler that closed the socket (perhaps to open
   // another at once) has ended that session: the remaining steps would report its end a second time, or close
   // the new one.
-  auto sessionGone = [&] { return SocketHandle != handle; };
+  const TSessionGuard session(*this);
   if ((events & FD_CONNECT) != 0) {
     ChangeState(wsConnected);
-    if (sessionGone()) return;
-    TriggerSessionConnected(error);
-    if (sessionGone()) return;
-    if (error != 0 && FState != wsClosed) Close();
+    if (session.Current()) TriggerSessionConnected(error);
+    if (session.Current() && error != 0 && FState != wsClosed) Close();
   }
-  if ((events & FD_READ) != 0) {
-    if (sessionGone()) return;
-    ReceiveLoop(error);
-  }
-  if ((events & FD_WRITE) != 0) {
-    if (sessionGone()) return;
+  if ((events & FD_READ) != 0 && session.Current()) ReceiveLoop(error);
+  if ((events & FD_WRITE) != 0 && session.Current()) {
     TryToSend();
-    if (sessionGone()) return;
-    if (SendQueueEmpty) TriggerDataSent(error);
+    if (session.Current() && SendQueueEmpty) TriggerDataSent(error);
   }
-  if ((events & FD_ACCEPT) != 0) {
-    if (sessionGone()) return;
-    TriggerSessionAvailable(error);
+  if ((events & FD_ACCEPT) != 0 && session.Current()) TriggerSessionAvailable(error);
+  if ((events & FD_CLOSE) == 0 || !session.Current() || FState == wsConnecting) return;
+  ReceiveLoop(0);
+  // A call that a handler made there may have met the report of a reset or lost connection, which ends the
+  // session without telling of it. Unless a handler has opened another since, that end is this notification's.
+  if (session.EndedUntold()) TellUntoldEnd(error);
+  if (!session.Current()) return;
+  if (!CloseNotified) {
+    CloseNotified = true;
+    TriggerSessionClosed(error);
   }
-  if ((events & FD_CLOSE) != 0 && !sessionGone() && FState != wsConnecting) {
-    ReceiveLoop(0);
-    if (sessionGone()) {
-      // A call that a handler made there may have met the report of a reset or lost connection, which closes
-      // the socket without telling of the end. Unless a handler has opened another socket since, that end is
-      // still this notification's to tell.
-      if (FReportClosedOn == handle && SocketHandle == INVALID_SOCKET && FState == wsClosed)
-        NotifyReportedClose(error);
-      return;
-    }
-    if (!CloseNotified) {
-      CloseNotified = true;
-      TriggerSessionClosed(error);
-      if (sessionGone()) return;
-    }
-    if (FState != wsClosed) Close();
-  }
+  if (session.Current() && FState != wsClosed) Close();
 }
 
 void TCustomWSocket::HandleCloseDelayedMessage(TMessage& Msg) {
@@ -291,26 +279,18 @@ void TCustomWSocket::HandleReleaseMessage(TMessage& Msg) {
 }
 
 void TCustomWSocket::HandleSendFailedMessage(TMessage& Msg) {
-  const auto failedOn = static_cast<SOCKET>(Msg.WParam);
   const auto work = static_cast<std::uint16_t>(static_cast<std::uint32_t>(Msg.LParam) >> 16);
   const auto error = static_cast<WORD>(Msg.LParam & 0xFFFF);
-  if ((work & (kDeferSessionFatal | kDeferReportClose)) != 0) {
-    bool current;
-    {
-      std::lock_guard<std::mutex> guard(FSendGuard);
-      // A close since the failure took the handle and cleared the mark: that session is over, and a socket
-      // opened since (perhaps under the same number) is none of this message's business.
-      current = SocketHandle == failedOn && (failedOn == INVALID_SOCKET || FSendFailedOn == failedOn);
-    }
-    if (current) {
-      if ((work & kDeferReportClose) != 0) CloseForReport();
-      if ((work & kDeferSessionFatal) != 0) {
-        // The owner may have reported the session's end already (an FD_CLOSE handled while this was queued).
-        const bool notify = !CloseNotified;
-        CloseNotified = true;
-        Close();
-        if (notify) TriggerSessionClosed(error);
-      }
+  // A close since the failure has ended that session, and one opened since is none of this message's business.
+  const bool current = FSession == static_cast<std::uint32_t>(Msg.WParam);
+  if ((work & (kDeferSessionFatal | kDeferReportClose)) != 0 && current) {
+    if ((work & kDeferReportClose) != 0) CloseForReport();
+    if ((work & kDeferSessionFatal) != 0) {
+      // The owner may have reported the session's end already (an FD_CLOSE handled while this was queued).
+      const bool notify = !CloseNotified;
+      CloseNotified = true;
+      Close();
+      if (notify) TriggerSessionClosed(error);
     }
   }
   if ((work & kDeferErrorEvent) != 0) {
@@ -323,15 +303,13 @@ bool TCustomWSocket::OnOwnerThread() const {
   return std::this_thread::get_id() == FOwnerThread;
 }
 
-void TCustomWSocket::DeferToOwner(std::uint16_t Work, int Error) {
-  SOCKET handle;
+void TCustomWSocket::DeferToOwner(std::uint16_t Work, int Error, std::uint32_t Session) {
   {
     std::lock_guard<std::mutex> guard(FSendGuard);
-    handle = SocketHandle;
-    if ((Work & (kDeferSessionFatal | kDeferReportClose)) != 0 && handle != INVALID_SOCKET) FSendFailedOn = handle;
+    if ((Work & (kDeferSessionFatal | kDeferReportClose)) != 0 && FSession == Session) FSendFailed = true;
   }
   // Posted once the guard is released: the guard is never held while another lock is taken.
-  PostMessageA(NotifyWindow, WM_SEND_FAILED, handle,
+  PostMessageA(NotifyWindow, WM_SEND_FAILED, Session,
                static_cast<LPARAM>((static_cast<std::uint32_t>(Work) << 16) | (static_cast<std::uint32_t>(Error) & 0xFFFF)));
 }
 
@@ -410,7 +388,7 @@ void TCustomWSocket::RaiseSocketError(const std::string& SockFunc) {
     std::uint16_t work = 0;
     if (closes) work |= kDeferReportClose;
     if (toHandler) work |= kDeferErrorEvent;
-    if (work != 0) DeferToOwner(work, code);
+    if (work != 0) DeferToOwner(work, code, FSession);
     if (toHandler) return;
     RaiseException(message);
     return;
@@ -448,32 +426,9 @@ void TCustomWSocket::ProcessMessages() {
 
 // ---- Closing, aborting, flushing, pausing ---------------------------------------------------------------------
 
-SOCKET TCustomWSocket::TakeSocketHandle() {
-  // Under the send guard: once the handle is taken, no send on it is in flight or can start.
-  std::lock_guard<std::mutex> guard(FSendGuard);
-  FSendFailedOn = INVALID_SOCKET;
-  FReportClosedOn = INVALID_SOCKET;
-  return SocketHandle.exchange(INVALID_SOCKET);
-}
-
 void TCustomWSocket::CloseForReport() {
-  const SOCKET handle = TakeSocketHandle();
-  ws::closesocket(handle);
-  FReportClosedOn = handle;
+  ws::closesocket(EndSession());
   ChangeState(wsClosed);
-}
-
-void TCustomWSocket::NotifyReportedClose(WORD Error) {
-  // As after a send that fails for good: the object is reset first, so that a handler may open the next session
-  // at once; the mark keeps the SOCKS layer's record of a negotiation that the end cut off.
-  FReportClosedOn = INVALID_SOCKET;
-  const bool notify = !CloseNotified;
-  CloseNotified = true;
-  try {
-    ResetToDefaults();
-  } catch (...) {
-  }
-  if (notify) TriggerSessionClosed(Error);
 }
 
 void TCustomWSocket::DoClose(bool Shut, WORD Error) {
@@ -486,7 +441,8 @@ void TCustomWSocket::DoClose(bool Shut, WORD Error) {
   }
   if (FState == wsClosed) return;
   if (Shut) Shutdown(SD_SEND);
-  SOCKET handle = TakeSocketHandle();
+  SOCKET handle = EndSession();
+  const TSessionGuard ended(*this);
   while (ws::closesocket(handle) != 0) {
     FLastError = ws::WSAGetLastError();
     if (FLastError == WSAEWOULDBLOCK) {
@@ -497,17 +453,13 @@ void TCustomWSocket::DoClose(bool Shut, WORD Error) {
     RaiseSocketError("Disconnect (closesocket)");
     return;
   }
+  // This close tells of the end, also when a handler opens the next session from OnChangeState.
+  const bool tell = !IsDestroying() && !CloseNotified;
+  CloseNotified = true;
   ChangeState(wsClosed);
-  if (!IsDestroying() && !CloseNotified) {
-    CloseNotified = true;
-    TriggerSessionClosed(Error);
-  }
-  if (SocketHandle != INVALID_SOCKET) {
-    // A handler connected again from these events: the socket and settings are the next session's now, and
-    // that session's end is still to be told. The reset would lose them (and leak the socket).
-    CloseNotified = false;
-    return;
-  }
+  if (tell) TriggerSessionClosed(Error);
+  // A handler that opened the next session from these events keeps it: the reset would lose its settings.
+  if (!ended.Current()) return;
   try {
     ResetToDefaults();
   } catch (...) {

@@ -73,7 +73,8 @@ int TCustomWSocket::RealSend(const void* Data, int Len) {
 TCustomWSocket::TSendResult TCustomWSocket::TryToSendLocked() {
   TSendResult r;
   r.Handle = SocketHandle;
-  if (r.Handle == INVALID_SOCKET || r.Handle == FSendFailedOn || SendQueue.empty()) return r;
+  r.Session = FSession;
+  if (r.Handle == INVALID_SOCKET || FSendFailed || SendQueue.empty()) return r;
   struct TCollect {
     std::vector<std::int32_t>*& Sink;
     ~TCollect() { Sink = nullptr; }
@@ -102,7 +103,7 @@ TCustomWSocket::TSendResult TCustomWSocket::TryToSendLocked() {
         r.Outcome = TSendOutcome::Fatal;
         r.Error = e;
         // Another thread leaves the close to the owner; until then nothing more goes out on this socket.
-        if (!OnOwnerThread()) FSendFailedOn = r.Handle;
+        if (!OnOwnerThread()) FSendFailed = true;
       } else if (e != WSAEWOULDBLOCK) {
         r.Outcome = TSendOutcome::Failed;
         r.Error = e;
@@ -132,7 +133,7 @@ void TCustomWSocket::FinishSend(TSendResult& Result) {
         break;
       case TSendOutcome::Fatal:
         if (!OnOwnerThread()) {
-          DeferToOwner(kDeferSessionFatal, Result.Error);
+          DeferToOwner(kDeferSessionFatal, Result.Error, Result.Session);
           break;
         }
         CloseNotified = true;
@@ -166,7 +167,7 @@ int TCustomWSocket::Send(const void* Data, int Len) {
     // A failure of this thread's earlier send that the owner has not closed yet: the owner would find the
     // socket closed by now, so this thread must too.
     std::lock_guard<std::mutex> guard(FSendGuard);
-    connected = SocketHandle != FSendFailedOn;
+    connected = !FSendFailed;
   }
   if (!connected) {
     ws::WSASetLastError(WSAENOTCONN);
@@ -269,14 +270,14 @@ std::string TCustomWSocket::ReceiveStr() {
 }
 
 void TCustomWSocket::ReceiveLoop(WORD Error) {
-  const SOCKET handle = SocketHandle;
+  const TSessionGuard session(*this);
   for (;;) {
     FLastError = 0;
     try {
       std::uint64_t receivesBefore = FReceiveCalls;
       bool handled = TriggerDataAvailable(Error);
       // A handler that closed the socket (and perhaps opened another) ended the session this loop serves.
-      if (SocketHandle != handle) return;
+      if (!session.Current()) return;
       if (!handled) {
         char discard[1024];
         ++FReceiveCalls;

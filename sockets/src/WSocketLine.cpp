@@ -29,14 +29,9 @@ TCustomLineWSocket::~TCustomLineWSocket() {
   FreeBuffer();
 }
 
-void TCustomLineWSocket::Connect() {
-  if (FState == wsClosed) FreeBuffer();
-  TCustomSocksWSocket::Connect();
-}
-
-void TCustomLineWSocket::Listen() {
-  if (FState == wsClosed) FreeBuffer();
-  TCustomSocksWSocket::Listen();
+void TCustomLineWSocket::SessionDefaults(bool Connecting) {
+  TCustomSocksWSocket::SessionDefaults(Connecting);
+  FreeBuffer();
 }
 
 // ---- The buffer -------------------------------------------------------------------------------------------------
@@ -127,6 +122,7 @@ void TCustomLineWSocket::ReceiveLines(bool Rescan) {
     return;
   }
   ReserveBuffer(RcvBufferCount + n + 1);
+  const TSessionGuard session(*this);
   // The layer's own read goes past a line left pending at the front, to the socket.
   FFilling = true;
   try {
@@ -145,8 +141,8 @@ void TCustomLineWSocket::ReceiveLines(bool Rescan) {
     EditLine(n);
   else if (FLineEcho)
     Send(RcvBuffer + RcvBufferCount, n);
-  // An echo whose send found the connection gone has closed the socket, and the close took the buffer.
-  if (RcvBuffer == nullptr) return;
+  // An echo whose send found the connection gone has ended the session, and perhaps taken the buffer.
+  if (!session.Current()) return;
   std::int32_t searchFrom = std::max(0, RcvBufferCount - endLen);
   RcvBufferCount += n;
   // A line left pending lies before the new bytes; the search after it starts from the front.
@@ -209,10 +205,11 @@ void TCustomLineWSocket::EditLine(std::int32_t& Len) {
     if (static_cast<std::size_t>(w) >= work.size()) work.resize(work.size() + kEditStep);
     work[static_cast<std::size_t>(w)] = b;
   };
-  // Each echo is a send, and a send that finds the connection gone closes the socket, which frees the buffer.
+  // Each echo is a send, and a send that finds the connection gone ends the session (and frees the buffer).
+  const TSessionGuard session(*this);
   auto echo = [&](const void* data, int len) {
     Send(data, len);
-    return RcvBuffer != nullptr;
+    return session.Current();
   };
   for (std::int32_t r = RcvBufferCount; r < end; ++r) {
     std::uint8_t c = RcvBuffer[r];
@@ -235,9 +232,9 @@ void TCustomLineWSocket::EditLine(std::int32_t& Len) {
       if (started) put(c);
       ++w;
     }
-    if (RcvBuffer == nullptr) break;
+    if (!session.Current()) break;
   }
-  if (RcvBuffer == nullptr) {
+  if (!session.Current()) {
     Len = 0;
     return;
   }

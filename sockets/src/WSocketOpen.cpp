@@ -15,23 +15,25 @@ int SetIntOption(SOCKET s, int name, std::int32_t value) {
 
 }  // namespace
 
+// Connect in four steps: the refusals, the resolution of the target, the opening of the socket with its options,
+// and the start of the connection (at once for a datagram socket, under way for a stream).
 void TCustomWSocket::Connect() {
-  if (SocketHandle != INVALID_SOCKET && FState != wsClosed) {
-    RaiseException("Connect: Socket already in use");
-    return;
-  }
-  if (!PortAssigned) {
-    RaiseException("Connect: No Port Specified");
-    return;
-  }
-  if (!AddrAssigned) {
-    RaiseException("Connect: No IP Address Specified");
-    return;
-  }
-  if (!ProtoAssigned) {
-    RaiseException("Connect: No Protocol Specified");
-    return;
-  }
+  if (!ConnectSettingsReady() || !ResolveTarget("connect", true) || !OpenSocket("Connect (socket)", true)) return;
+  ChangeState(wsOpened);
+  if (SetConnectOptions()) StartConnect();
+}
+
+bool TCustomWSocket::ConnectSettingsReady() {
+  const char* refusal = SocketHandle != INVALID_SOCKET && FState != wsClosed ? "Connect: Socket already in use"
+                        : !PortAssigned                                      ? "Connect: No Port Specified"
+                        : !AddrAssigned                                      ? "Connect: No IP Address Specified"
+                        : !ProtoAssigned                                     ? "Connect: No Protocol Specified"
+                                                                             : nullptr;
+  if (refusal != nullptr) RaiseException(refusal);
+  return refusal == nullptr;
+}
+
+bool TCustomWSocket::ResolveTarget(const std::string& Operation, bool WithLocalPort) {
   try {
     if (!ProtoResolved) {
       ProtoNum = WSocketResolveProto(FProto);
@@ -43,7 +45,7 @@ void TCustomWSocket::Connect() {
       SockAddr.sin_port = ws::htons(static_cast<u_short>(PortNum));
       PortResolved = true;
     }
-    if (!LocalPortResolved) {
+    if (WithLocalPort && !LocalPortResolved) {
       LocalPortNum = WSocketResolvePort(FLocalPort, FProto);
       LocalPortResolved = true;
     }
@@ -52,36 +54,46 @@ void TCustomWSocket::Connect() {
       AddrResolved = true;
     }
   } catch (Exception& E) {
-    RaiseException("connect: " + E.Message());
-    return;
+    RaiseException(Operation + ": " + E.Message());
+    return false;
   }
+  return true;
+}
+
+bool TCustomWSocket::OpenSocket(const char* SockFunc, bool Connecting) {
   ClearSendQueue();
-  SocketHandle = ws::socket(AddressFamily, SocketType, ProtoNum);
-  if (SocketHandle == INVALID_SOCKET) {
-    RaiseSocketError("Connect (socket)");
-    return;
+  const SOCKET handle = ws::socket(AddressFamily, SocketType, ProtoNum);
+  if (handle == INVALID_SOCKET) {
+    RaiseSocketError(SockFunc);
+    return false;
   }
-  ChangeState(wsOpened);
+  BeginSession(handle, Connecting);
+  return true;
+}
+
+bool TCustomWSocket::SetConnectOptions() {
   if (SocketType == SOCK_DGRAM) {
     BindSocket();
-    if (SockAddr.sin_addr.s_addr == INADDR_BROADCAST) {
-      if (SetIntOption(SocketHandle, SO_BROADCAST, 1) != 0) {
-        RaiseSocketError("setsockopt(SO_BROADCAST)");
-        return;
-      }
+    if (SockAddr.sin_addr.s_addr == INADDR_BROADCAST && SetIntOption(SocketHandle, SO_BROADCAST, 1) != 0) {
+      RaiseSocketError("setsockopt(SO_BROADCAST)");
+      return false;
     }
-  } else {
-    if (SetIntOption(SocketHandle, SO_REUSEADDR, -1) != 0) {
-      RaiseSocketError("setsockopt(SO_REUSEADDR)");
-      return;
-    }
-    ApplyLinger();
-    if (SetIntOption(SocketHandle, SO_KEEPALIVE, -1) != 0) {
-      RaiseSocketError("setsockopt(SO_KEEPALIVE)");
-      return;
-    }
-    if (LocalPortNum != 0 || FLocalAddr != "0.0.0.0") BindSocket();
+    return true;
   }
+  if (SetIntOption(SocketHandle, SO_REUSEADDR, -1) != 0) {
+    RaiseSocketError("setsockopt(SO_REUSEADDR)");
+    return false;
+  }
+  ApplyLinger();
+  if (SetIntOption(SocketHandle, SO_KEEPALIVE, -1) != 0) {
+    RaiseSocketError("setsockopt(SO_KEEPALIVE)");
+    return false;
+  }
+  if (LocalPortNum != 0 || FLocalAddr != "0.0.0.0") BindSocket();
+  return true;
+}
+
+void TCustomWSocket::StartConnect() {
   SelectMask = kConnectMask;
   if (ws::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_ASYNCSELECT, kConnectMask) != 0) {
     RaiseSocketError("WSAAsyncSelect");
@@ -92,12 +104,8 @@ void TCustomWSocket::Connect() {
     TriggerSessionConnected(0);
     return;
   }
-  if (ws::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr), sizeof SockAddr) == 0) {
-    ChangeState(wsConnecting);
-    return;
-  }
-  FLastError = ws::WSAGetLastError();
-  if (FLastError == WSAEWOULDBLOCK) {
+  if (ws::connect(SocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr), sizeof SockAddr) == 0 ||
+      (FLastError = ws::WSAGetLastError()) == WSAEWOULDBLOCK) {
     ChangeState(wsConnecting);
     return;
   }
@@ -119,36 +127,12 @@ void TCustomWSocket::Listen() {
     RaiseSocketError(missing);
     return;
   }
-  try {
-    if (!ProtoResolved) {
-      ProtoNum = WSocketResolveProto(FProto);
-      SocketType = ProtoNum == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-      ProtoResolved = true;
-    }
-    if (!PortResolved) {
-      PortNum = WSocketResolvePort(FPort, FProto);
-      SockAddr.sin_port = ws::htons(static_cast<u_short>(PortNum));
-      PortResolved = true;
-    }
-    if (!AddrResolved) {
-      SockAddr.sin_addr.s_addr = WSocketResolveHost(FAddr);
-      AddrResolved = true;
-    }
-  } catch (Exception& E) {
-    RaiseException("listen: " + E.Message());
-    return;
-  }
-  ClearSendQueue();
-  SocketHandle = ws::socket(AddressFamily, SocketType, ProtoNum);
-  if (SocketHandle == INVALID_SOCKET) {
-    RaiseSocketError("socket");
-    return;
-  }
+  if (!ResolveTarget("listen", false) || !OpenSocket("socket", false)) return;
   if (ws::bind(SocketHandle, reinterpret_cast<const sockaddr*>(&SockAddr), sizeof SockAddr) != 0) {
     // The new socket is closed also when the report raises.
     struct TDrop {
       TCustomWSocket& Self;
-      ~TDrop() { ws::closesocket(Self.TakeSocketHandle()); }
+      ~TDrop() { ws::closesocket(Self.EndSession()); }
     } drop{*this};
     RaiseSocketError("Bind");
     return;
@@ -192,14 +176,14 @@ void TCustomWSocket::Dup(SOCKET NewHSocket) {
     return;
   }
   if (FState != wsClosed) {
-    int r = ws::closesocket(TakeSocketHandle());
+    int r = ws::closesocket(EndSession());
     if (r != 0) {
       RaiseSocketError("Dup (closesocket)");
       return;
     }
     ChangeState(wsClosed);
   }
-  SocketHandle = NewHSocket;
+  BeginSession(NewHSocket, false);
   ApplyLinger();
   SelectMask = kDupMask;
   if (ws::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_ASYNCSELECT, kDupMask) != 0) {

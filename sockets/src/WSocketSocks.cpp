@@ -2,8 +2,8 @@
 // password, the SOCKS 4, 4A and 5 connect requests), the reply parser, and the bytes behind the final reply.
 //
 // Every reply is gathered in SocksReplyBuf and every request is built in a fixed area on the stack, so a
-// negotiation allocates nothing. Each step that hands control to an event handler re-checks afterwards that it
-// may still go on (SocksStepGoesOn): a handler may close the socket (and the close resets the phase), close it
+// negotiation allocates nothing. Each step that hands control to an event handler takes a session guard first
+// and re-checks afterwards that it may still go on (SocksStepGoesOn): a handler may close the socket, close it
 // and connect again, or pump messages and so let a reply that came early move the negotiation on. A step that
 // went on regardless would close the new attempt, or send its request behind the next step's, where a relay
 // passes it on to the destination as data.
@@ -77,12 +77,7 @@ struct TRequest {
 
 TCustomSocksWSocket::TCustomSocksWSocket(TComponent* AOwner) : TCustomWSocket(AOwner) {
   // The base constructor ran only its own reset; this layer's defaults come now.
-  SocksPhase = socksPhaseIdle;
-  FSocksServer.clear();
-  FSocksPort.clear();
-  FSocksLevel = "5";
-  SocksExtraCount = 0;
-  SocksServerSet = false;
+  SocksDefaults();
 }
 
 void TCustomSocksWSocket::ResetToDefaults() {
@@ -91,12 +86,24 @@ void TCustomSocksWSocket::ResetToDefaults() {
   // negotiation the close cut off. Every other close reports before it resets, and ends the phase there.
   SocksPhaseCut = CloseNotified ? SocksPhase : std::uint8_t{socksPhaseIdle};
   TCustomWSocket::ResetToDefaults();
+  SocksDefaults();
+}
+
+void TCustomSocksWSocket::SocksDefaults() {
   SocksPhase = socksPhaseIdle;
   FSocksServer.clear();
   FSocksPort.clear();
   FSocksLevel = "5";
   SocksExtraCount = 0;
   SocksServerSet = false;
+}
+
+void TCustomSocksWSocket::SessionDefaults(bool Connecting) {
+  TCustomWSocket::SessionDefaults(Connecting);
+  SocksPhase = Connecting && SocksServerSet ? socksPhaseMethod : socksPhaseIdle;
+  SocksPhaseCut = socksPhaseIdle;
+  SocksReplyLen = 0;
+  SocksExtraCount = 0;
 }
 
 // ---- Setters ----------------------------------------------------------------------------------------------------
@@ -182,16 +189,8 @@ void TCustomSocksWSocket::Connect() {
     RaiseException("connect: " + tooLong);
     return;
   }
-  SocksPhase = socksPhaseMethod;
-  SocksReplyLen = 0;
-  // The base may refuse before it opens anything; a phase left set would then meet the next direct connection.
-  try {
-    TCustomWSocket::Connect();
-  } catch (...) {
-    if (SocketHandle == INVALID_SOCKET) SocksPhase = socksPhaseIdle;
-    throw;
-  }
-  if (SocketHandle == INVALID_SOCKET) SocksPhase = socksPhaseIdle;
+  // The negotiation's phase begins with the session that the base opens (SessionDefaults).
+  TCustomWSocket::Connect();
 }
 
 void TCustomSocksWSocket::Listen() {
@@ -204,8 +203,8 @@ void TCustomSocksWSocket::Listen() {
 
 // ---- Negotiation ------------------------------------------------------------------------------------------------
 
-bool TCustomSocksWSocket::SocksStepGoesOn(SOCKET Handle, std::uint8_t Phase) const {
-  return SocketHandle == Handle && SocksPhase == Phase && FState == wsConnected;
+bool TCustomSocksWSocket::SocksStepGoesOn(const TSessionGuard& Session, std::uint8_t Phase) const {
+  return Session.Current() && SocksPhase == Phase && FState == wsConnected;
 }
 
 void TCustomSocksWSocket::TriggerSessionConnected(WORD Error) {
@@ -213,14 +212,14 @@ void TCustomSocksWSocket::TriggerSessionConnected(WORD Error) {
     TCustomWSocket::TriggerSessionConnected(Error);
     return;
   }
-  const SOCKET handle = SocketHandle;
+  const TSessionGuard session(*this);
   TriggerSocksConnected(Error);
-  if (SocketHandle != handle) return;
+  if (!session.Current()) return;
   if (Error != 0) {
     TCustomWSocket::TriggerSessionConnected(Error);
     return;
   }
-  if (!SocksStepGoesOn(handle, socksPhaseMethod)) return;
+  if (!SocksStepGoesOn(session, socksPhaseMethod)) return;
   if (FSocksLevel[0] == '4') {
     SocksDoConnect();
     return;
@@ -231,10 +230,10 @@ void TCustomSocksWSocket::TriggerSessionConnected(WORD Error) {
 }
 
 void TCustomSocksWSocket::SocksDoAuthenticate() {
-  const SOCKET handle = SocketHandle;
+  const TSessionGuard session(*this);
   SocksPhase = socksPhaseAuth;
   TriggerSocksAuthState(socksAuthStarting);
-  if (!SocksStepGoesOn(handle, socksPhaseAuth)) return;
+  if (!SocksStepGoesOn(session, socksPhaseAuth)) return;
   // The settings may change in any state, also from the handler just called.
   if (FSocksUsercode.size() > kMaxField || FSocksPassword.size() > kMaxField) {
     SocksError(20013, "socks request too long");
@@ -254,7 +253,7 @@ void TCustomSocksWSocket::SocksDoAuthenticate() {
 
 void TCustomSocksWSocket::SocksDoConnect() {
   if (FState != wsConnected) return;
-  const SOCKET handle = SocketHandle;
+  const TSessionGuard session(*this);
   SocksPhase = socksPhaseRequest;
   TRequest r;
   if (FSocksLevel[0] == '4') {
@@ -264,7 +263,7 @@ void TCustomSocksWSocket::SocksDoConnect() {
         destination = WSocketResolveHost(FAddr);
       } catch (Exception& E) {
         TriggerSocksError(20017, std::string(E.ClassName()) + " " + E.Message());
-        if (SocketHandle == handle) DoClose(true, 20017);
+        if (session.Current()) DoClose(true, 20017);
         return;
       }
     } else {
@@ -302,13 +301,12 @@ void TCustomSocksWSocket::SocksDoConnect() {
 
 void TCustomSocksWSocket::SocksError(std::int32_t Error, const std::string& Msg) {
   // A handler that closed the socket has ended this attempt itself; the socket may already be a new one.
-  const SOCKET handle = SocketHandle;
+  const TSessionGuard session(*this);
   TriggerSocksError(Error, Msg);
-  if (SocketHandle != handle) return;
+  if (!session.Current()) return;
   SocksPhase = socksPhaseIdle;
   TriggerSessionConnected(static_cast<WORD>(Error));
-  if (SocketHandle != handle) return;
-  DoClose(true, static_cast<WORD>(Error));
+  if (session.Current()) DoClose(true, static_cast<WORD>(Error));
 }
 
 // ---- The reply parser -------------------------------------------------------------------------------------------
@@ -341,9 +339,9 @@ bool TCustomSocksWSocket::TriggerDataAvailable(WORD Error) {
         SocksError(20002, "socks version error");
       } else if (b[1] == 0) {
         if (SocksMethodOffered != 0) {
-          const SOCKET handle = SocketHandle;
+          const TSessionGuard session(*this);
           TriggerSocksAuthState(socksAuthNotRequired);
-          if (!SocksStepGoesOn(handle, socksPhaseMethod)) return true;
+          if (!SocksStepGoesOn(session, socksPhaseMethod)) return true;
         }
         SocksDoConnect();
       } else if (b[1] == 2) {
@@ -364,9 +362,9 @@ bool TCustomSocksWSocket::TriggerDataAvailable(WORD Error) {
         SocksError(20015, "socks authentication failed");
       } else {
         SocksReplyLen = 0;
-        const SOCKET handle = SocketHandle;
+        const TSessionGuard session(*this);
         TriggerSocksAuthState(socksAuthSucceeded);
-        if (SocksStepGoesOn(handle, socksPhaseAuth)) SocksDoConnect();
+        if (SocksStepGoesOn(session, socksPhaseAuth)) SocksDoConnect();
       }
       return true;
     case socksPhaseRequest:
@@ -437,11 +435,10 @@ bool TCustomSocksWSocket::SocksReplyRequest5() {
 }
 
 bool TCustomSocksWSocket::SocksDestinationReached() {
-  const SOCKET handle = SocketHandle;
+  const TSessionGuard session(*this);
   SocksPhase = socksPhaseIdle;
   TriggerSessionConnected(0);
-  if (SocketHandle != handle) return true;
-  return SocksOfferData();
+  return !session.Current() || SocksOfferData();
 }
 
 // The application (and a layer above first) is offered data as soon as the destination is reached. Bytes set
@@ -468,15 +465,12 @@ void TCustomSocksWSocket::TriggerSessionClosed(WORD Error) {
   // the failure first, as after a failed plain connect.
   const bool serverEnded = SocksPhase != socksPhaseIdle ? FState != wsClosed : phase != socksPhaseIdle;
   if (serverEnded) {
-    const SOCKET handle = SocketHandle;
-    const bool notified = CloseNotified;
+    const TSessionGuard session(*this);
     SocksPhase = socksPhaseIdle;
-    // A handler that closes the still open socket reports the end itself, through its close; one that opens a
-    // new socket has moved on, and the old attempt's end was reported by this event.
-    CloseNotified = false;
+    // A handler that closes the socket leaves its end to be told here, with this close's own error; one that
+    // opens the next session has moved on, and the old attempt's end was reported by this event.
     TCustomWSocket::TriggerSessionConnected(kServerEndedNegotiation);
-    if (SocketHandle != handle) return;
-    CloseNotified = notified;
+    if (session.Reopened()) return;
   }
   TCustomWSocket::TriggerSessionClosed(Error);
 }

@@ -390,3 +390,74 @@ TEST(Reentry, AConnectFromTheEventsOfAProgramsCloseKeepsTheNewSession) {
     EXPECT_EQ(c.State(), wsClosed);
   }
 }
+
+// A paused socket that a handler of its own close opens again: nothing of the paused session may reach the new
+// one, so a connect completes and a datagram listen hears what comes.
+TEST(Reentry, APausedSocketOpenedAgainFromItsCloseHearsTheNewSession) {
+  for (bool listenUdp : {false, true}) {
+    SCOPED_TRACE(listenUdp);
+    PlainTcpServer first;
+    PlainTcpServer second;
+    PlainUdp peer;
+    std::string got;
+    std::uint16_t udpPort = 0;
+    TTestSocket c(nullptr);
+    bool again = false;
+    auto reopen = [&] {
+      if (again) return;
+      again = true;
+      if (!listenUdp) return ConnectTo(c, second.Port());
+      c.SetProto("udp");
+      c.SetAddr("127.0.0.1");
+      c.SetPort("0");
+      c.Listen();
+      udpPort = static_cast<std::uint16_t>(std::stoi(c.GetLocalPortText()));
+    };
+    if (listenUdp)
+      c.OnChangeState = [&](TObject*, TSocketState, TSocketState n) {
+        if (n == wsClosed) reopen();
+      };
+    else
+      c.OnSessionClosed = [&](TObject*, WORD) { reopen(); };
+    c.OnDataAvailable = [&](TObject*, WORD) { got += c.ReceiveStr(); };
+    ConnectTo(c, first.Port());
+    ASSERT_TRUE(first.Accept(kDeadline));
+    ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+    c.Pause();
+    c.Close();
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(c.Paused);
+    if (listenUdp) {
+      peer.SendTo(udpPort, ToBytes("heard"));
+      EXPECT_TRUE(PumpUntil([&] { return got == "heard"; }, kDeadline));
+    } else {
+      ASSERT_TRUE(second.Accept(kDeadline));
+      EXPECT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+      second.Write(ToBytes("heard"));
+      EXPECT_TRUE(PumpUntil([&] { return got == "heard"; }, kDeadline));
+    }
+  }
+}
+
+// A SOCKS server that resets the connection mid-negotiation, and a handler that closes from the failure's
+// OnSessionConnected: the end is told once, with the reset's own error.
+TEST(Reentry, ACloseFromTheSocksHangUpsConnectedEventCarriesTheResetsError) {
+  PlainTcpServer server;
+  TSocksLog log;
+  TTestSocket c(nullptr);
+  log.Attach(c);
+  c.OnSessionConnected = [&](TObject*, WORD e) {
+    log.Lines.push_back("connected " + std::to_string(e));
+    if (e != 0) c.Close();
+  };
+  ThroughSocks(c, server);
+  c.Connect();
+  ASSERT_TRUE(server.Accept(kDeadline));
+  ASSERT_TRUE(PumpUntil([&] { return log.Has("socks connected 0"); }, kDeadline));
+  EXPECT_EQ(server.Read(3, kDeadline), B({5, 1, 0}));
+  server.Reset();
+  ASSERT_TRUE(PumpUntil([&] { return log.HasPrefix("closed"); }, kDeadline));
+  PumpFor(0);
+  EXPECT_EQ(log.Joined(), "socks connected 0, connected 20004, closed 10054");
+  EXPECT_EQ(c.State(), wsClosed);
+}

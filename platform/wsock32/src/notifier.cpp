@@ -284,9 +284,10 @@ void AfterReceive(TSocket& s, bool foundNothing) {
   s.OobArmed = true;
   // Data left behind are posted again at once, from the receiving thread: a busy socket then costs no trip
   // through the notifier. (After the peer's end this is also the only way: the kernel cannot tell data from
-  // the end of the stream.)
+  // the end of the stream. So a receive that found nothing still looks when the notifier has seen that end
+  // meanwhile: the last bytes came with it, and the notifier did not post them, the read being disarmed.)
   bool canRead = s.Datagram || s.Stream == TStreamState::Connected;
-  if (canRead && !foundNothing && Wants(s, FD_READ) && !s.ShutRecv && DataWaiting(s)) {
+  if (canRead && (!foundNothing || s.PeerClosed) && Wants(s, FD_READ) && !s.ShutRecv && DataWaiting(s)) {
     s.ReadArmed = false;
     PostLocked(s, FD_READ, 0);
   }

@@ -327,7 +327,9 @@ class TCustomWSocket : public TComponent {
   void SetLingerTimeout(std::int32_t Value) { FLingerTimeout = Value; }
 
  protected:
-  // Message handlers (also reached through Dispatch).
+  // Message handlers (also reached through Dispatch); HandleOwnMessage picks one by number, false for a message
+  // that is not the component's.
+  bool HandleOwnMessage(TMessage& Msg);
   void HandleSelectMessage(TMessage& Msg);
   void HandleHostByNameMessage(TMessage& Msg);
   void HandleHostByAddrMessage(TMessage& Msg);
@@ -337,6 +339,36 @@ class TCustomWSocket : public TComponent {
 
   void AppendToSendQueue(const void* Data, int Len);
   void ReceiveLoop(WORD Error);
+
+  // Sessions. A session runs from the opening of a socket (Connect, Listen, Dup: BeginSession) to its end (a
+  // close, an abort, the report of a lost connection: EndSession, which takes the handle); each of the two
+  // changes FSession, which is odd while a session is open. A step that hands control to an event handler takes
+  // a TSessionGuard first and asks it afterwards whether its session is still the current one: a handler may
+  // have closed the socket, or closed it and opened the next session.
+  class TSessionGuard {
+   public:
+    explicit TSessionGuard(const TCustomWSocket& Socket) : FSocket(Socket), FNumber(Socket.FSession) {}
+    // Nothing has been opened or ended since the guard was taken.
+    bool Current() const { return FSocket.FSession == FNumber; }
+    // A session has begun since the guard was taken.
+    bool Reopened() const { return FSocket.FSession > FNumber + (FNumber & 1); }
+    // The session open when the guard was taken has ended without telling of it (the report of 10054 or 10057
+    // does that), and nothing has been opened since.
+    bool EndedUntold() const {
+      return (FNumber & 1) != 0 && FSocket.FSession == FNumber + 1 && !FSocket.CloseNotified &&
+             FSocket.FState == wsClosed;
+    }
+
+   private:
+    const TCustomWSocket& FSocket;
+    const std::uint32_t FNumber;
+  };
+  // The one place where a session begins: the handle becomes the object's, and the session gets its defaults.
+  void BeginSession(SOCKET Handle, bool Connecting);
+  SOCKET EndSession();
+  // A new session's defaults (also the reset's, for the base's fields): nothing of an ended session reaches the
+  // next, whichever path ended it. Connecting: the session is a Connect's (the SOCKS layer negotiates then).
+  virtual void SessionDefaults(bool Connecting);
 
   // Fields, in declaration order. -------------------------------------------------------------------------
   std::string FDnsResult;
@@ -377,6 +409,7 @@ class TCustomWSocket : public TComponent {
   std::atomic<bool> SendQueueEmpty{false};
   std::int32_t FReadCount = 0;
   bool Paused = false;
+  // OnSessionClosed has been fired for the last session begun (BeginSession clears it).
   bool CloseNotified = false;
   std::int32_t FFlushTimeout = 0;
   bool FMultiThreaded = false;
@@ -409,15 +442,21 @@ class TCustomWSocket : public TComponent {
     int Error = 0;
     bool QueueEmpty = false;
     SOCKET Handle = INVALID_SOCKET;  // the socket that the result is about
+    std::uint32_t Session = 0;       // and its session
     std::vector<std::int32_t> Sent;
   };
   TSendResult TryToSendLocked();
   void FinishSend(TSendResult& Result);
-  SOCKET TakeSocketHandle();
-  // The close that the report of 10054 or 10057 makes: the handle goes, wsClosed is entered, nothing is told.
+  // The steps of Connect.
+  bool ConnectSettingsReady();
+  bool ResolveTarget(const std::string& Operation, bool WithLocalPort);
+  bool OpenSocket(const char* SockFunc, bool Connecting);
+  bool SetConnectOptions();
+  void StartConnect();
+  // The close that the report of 10054 or 10057 makes: the session ends, wsClosed is entered, nothing is told.
   void CloseForReport();
-  // The close notification's report of a session that such a report ended while its handlers ran.
-  void NotifyReportedClose(WORD Error);
+  // Tells of a session that such a report ended while handlers ran (TSessionGuard::EndedUntold).
+  void TellUntoldEnd(WORD Error);
   bool OnOwnerThread() const;
   // The work that a failed Send on another thread hands to the owner.
   enum : std::uint16_t {
@@ -425,14 +464,13 @@ class TCustomWSocket : public TComponent {
     kDeferReportClose = 2,   // the report of 10054 or 10057: close the handle and enter wsClosed
     kDeferErrorEvent = 4     // fire OnError with the code
   };
-  void DeferToOwner(std::uint16_t Work, int Error);
+  void DeferToOwner(std::uint16_t Work, int Error, std::uint32_t Session);
   std::mutex FSendGuard;
-  // Under the send guard: the socket on which a Send of another thread failed; nothing more is sent on it until
-  // the owner has closed it. INVALID_SOCKET when there is none.
-  SOCKET FSendFailedOn = INVALID_SOCKET;
-  // The socket that the report of 10054 or 10057 closed, until any other close takes a handle. INVALID_SOCKET
-  // when there is none.
-  SOCKET FReportClosedOn = INVALID_SOCKET;
+  // The session number (see TSessionGuard); atomic because a Send on another thread reads it.
+  std::atomic<std::uint32_t> FSession{0};
+  // Under the send guard: a Send of another thread failed in the current session; nothing more is sent in it
+  // until the owner has closed it.
+  bool FSendFailed = false;
   std::thread::id FOwnerThread;
   std::vector<std::int32_t>* FSentCounts = nullptr;
   // Receives made through Receive, ReceiveFrom and the receive loop's discarding read: the loop ends after a
@@ -464,6 +502,7 @@ class TCustomSocksWSocket : public TCustomWSocket {
   void TriggerSessionConnected(WORD Error) override;
   void TriggerSessionClosed(WORD Error) override;
   int DoRecv(void* Buffer, int BufferSize, int Flags) override;
+  void SessionDefaults(bool Connecting) override;
 
  public:
   void Connect() override;
@@ -483,6 +522,8 @@ class TCustomSocksWSocket : public TCustomWSocket {
   void SocksDoAuthenticate();
   void SocksDoConnect();
   void SocksError(std::int32_t Error, const std::string& Msg);
+  // The layer's settings and phase as every close leaves them.
+  void SocksDefaults();
 
  public:
   void SetSocksLevel(const std::string& newValue);
@@ -527,9 +568,9 @@ class TCustomSocksWSocket : public TCustomWSocket {
   bool SocksOfferData();
   // The destination is reached: the phase ends, OnSessionConnected (0), then the first data.
   bool SocksDestinationReached();
-  // Whether a negotiation step that began on Handle in Phase may go on after an event handler returned: the
-  // socket is the same and connected, and the negotiation has not moved on meanwhile.
-  bool SocksStepGoesOn(SOCKET Handle, std::uint8_t Phase) const;
+  // Whether a negotiation step that began in Phase may go on after an event handler returned: the session is the
+  // same and connected, and the negotiation has not moved on meanwhile.
+  bool SocksStepGoesOn(const TSessionGuard& Session, std::uint8_t Phase) const;
   // Why the negotiation's requests cannot carry the current settings (a field over 255 bytes), or "".
   std::string SocksRequestTooLong() const;
 };
@@ -555,13 +596,10 @@ class TCustomLineWSocket : public TCustomSocksWSocket {
   bool TriggerDataAvailable(WORD Error) override;
   void TriggerSessionClosed(WORD Error) override;
   int DoRecv(void* Buffer, int BufferSize, int Flags) override;
+  // A new session drops whatever a connection that ended without its close event left held.
+  void SessionDefaults(bool Connecting) override;
 
  public:
-  // A closed socket that opens again first drops whatever a connection that ended without its close event
-  // left held, as the send queue is emptied: nothing of one connection reaches the next.
-  void Connect() override;
-  void Listen() override;
-
   // New virtual operations, appended in slot order.
   virtual void SetLineMode(bool newValue);
 
