@@ -68,9 +68,10 @@ TEST(DnsLookup, AnAddressLookupGivesTheHostName) {
   EXPECT_EQ(l.S.DnsResult(), "localhost");
   ASSERT_EQ(l.S.DnsResultList()->Count(), 1);
   EXPECT_EQ(l.S.DnsResultList()->Strings(0), "localhost");
-  // A text far longer than an address is cut, never written past the buffer.
+  // A text far longer than an address is cut, never written past the buffer. Its answer is awaited, not
+  // cancelled: a cancel that comes after the reply has been posted is refused (10037), which is a race.
   l.S.ReverseDnsLookup(std::string(1000, '1'));
-  l.S.CancelDnsLookup();
+  ASSERT_TRUE(l.Wait(2));
 }
 
 TEST(DnsLookup, CancelBeforeTheReplyFiresInterruptedAndTheLateAnswerChangesNothing) {
