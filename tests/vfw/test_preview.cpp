@@ -1,5 +1,6 @@
 // The capture window inside a real form (Qt's offscreen platform): its live preview, the paint log's stamps,
-// and the driver and codec dialogs taking effect when a user answers them.
+// the reason a failed driver shows in its place, and the driver and codec dialogs taking effect when a user
+// answers them.
 #include <gtest/gtest.h>
 
 #include <QApplication>
