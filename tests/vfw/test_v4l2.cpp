@@ -280,10 +280,14 @@ TEST(V4l2Faults, AStalledOrUnpluggedCameraFailsWithTheReason) {
     TRun run = TakeFrames(*driver, 100, 40000, 30000);
     EXPECT_EQ(run.End, TWaitResult::Failed) << "the wait did not end";
     EXPECT_LE(run.Numbers.size(), 5u);
+    // A camera that goes is seen by poll or by the dequeue, whichever comes first: either says so.
     const std::string expected = std::string(fault) == "stall"
                                      ? std::string(KCameraPath) + ": no picture from the camera for 5 seconds"
-                                     : std::string(KCameraPath) + ": the device stopped delivering pictures";
+                                     : std::string(KCameraPath) + ": the device ";
     EXPECT_EQ(run.Why.substr(0, expected.size()), expected) << run.Why;
+    if (std::string(fault) == "unplug") {
+      EXPECT_TRUE(run.Why.ends_with("is gone") || run.Why.ends_with("stopped delivering pictures")) << run.Why;
+    }
   }
 }
 
@@ -333,7 +337,8 @@ TEST(V4l2Faults, ConnectingAgainAfterAFailureOpensTheDeviceAgain) {
   ASSERT_TRUE(capture.SetUp());
   ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
   ASSERT_TRUE(WaitUntil([&] { return errors.Text().find("capture driver 0: ") != std::string::npos; }));
-  EXPECT_NE(errors.Text().find("the device stopped delivering pictures"), std::string::npos) << errors.Text();
+  EXPECT_NE(errors.Text().find(std::string("capture driver 0: ") + KCameraPath + ": the device "), std::string::npos)
+      << errors.Text();
   EmulatedCameraReset();  // plugged in again
   ASSERT_TRUE(capDriverConnect(capture.Window, 0));
   ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
