@@ -364,9 +364,10 @@ uint32_t Draw(const TOpenFile& f, uint32_t index) {
   else if (f.FourCC == V4L2_PIX_FMT_BGR24) ToBgr(rgb, out);
   else ToJpeg(rgb, f.Width, f.Height, f.Config.NoHuffmanTables, out);
   if (out.size() > f.SizeImage()) out.resize(f.SizeImage());
-  (void)!::pwrite(f.Fd, out.data(), out.size(), static_cast<off_t>(index * f.BufferStride));
+  // A short frame leaves the rest of its buffer as the last frame there left it, as a camera's does.
   uint32_t used = static_cast<uint32_t>(out.size());
   if (buf.Fault == TFault::Short) used /= 2;
+  (void)!::pwrite(f.Fd, out.data(), used, static_cast<off_t>(index * f.BufferStride));
   return used;
 }
 

@@ -12,7 +12,7 @@
 //   TARVO_EMULATED_CAMERA_FPS    frames a second, default 30
 //   TARVO_EMULATED_CAMERA_FAULT  stall (no frame any more), eio (DQBUF fails with EIO, the buffer stays queued),
 //                                eio-lost (DQBUF takes the buffer and still fails with EIO), flagged (buffers
-//                                marked V4L2_BUF_FLAG_ERROR, magenta inside), short (half the bytes), unplug (the
+//                                marked V4L2_BUF_FLAG_ERROR, magenta inside), short (half the bytes new), unplug (the
 //                                device goes: ENODEV, POLLERR, and the path no longer opens); default none
 //   TARVO_EMULATED_CAMERA_AFTER  frames of each streaming run before the fault starts, default 10; stall and
 //                                unplug then hold, the others hit every second frame
