@@ -1,8 +1,11 @@
 // The capture window inside a real form (Qt's offscreen platform): its live preview, the paint log's stamps,
-// and the driver and codec dialogs taking effect when a user answers them.
+// the reason a failed driver shows in its place, and the driver and codec dialogs taking effect when a user
+// answers them.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <algorithm>
+#include <array>
 #include <QWidget>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <functional>
 
+#include "camera_testutil.h"
 #include "capture_testutil.h"
 #include "gui/forms.h"
 #include "gui/gdi.h"
@@ -262,4 +266,31 @@ TEST_F(Preview, CodecDialogSetsBitRateAndQualityOrNothingWhenCancelled) {
   EXPECT_EQ(ICConfigure(hic, Form->Handle()), ICERR_OK);
   EXPECT_EQ(TDivxSettings::Current().Quality, 60);
   ICClose(hic);
+}
+
+// A camera that goes while the preview shows it: the preview shows why, in text on black, where the picture
+// was, besides the line on standard error.
+TEST_F(Preview, AFailedDriverShowsItsReasonWhereThePictureWas) {
+  TEmulatedCamera camera("yuyv", "unplug", "15");
+  TStderr errors;
+  ASSERT_TRUE(SetUpPattern(40000));
+  ASSERT_TRUE(capOverlay(Window, TRUE));
+  auto channels = [](COLORREF c) { return std::array<int, 3>{int(c & 0xFF), int((c >> 8) & 0xFF), int(c >> 16)}; };
+  auto red = [&](COLORREF c) {
+    auto [r, g, b] = channels(c);
+    return c != CLR_INVALID && r > 200 && g < 60 && b < 60;
+  };
+  ASSERT_TRUE(PumpUntil([&] { return red(GetPixel(Dc, 8, 8)); })) << "the camera's picture is shown";
+  EXPECT_TRUE(PumpUntil([&] { return errors.Text().find("capture driver 0: ") != std::string::npos; }));
+  EXPECT_TRUE(PumpUntil([&] { return GetPixel(Dc, 8, 8) == RGB(0, 0, 0); })) << std::hex << GetPixel(Dc, 8, 8);
+  int light = 0, coloured = 0;
+  for (int y = 0; y < KHeight; y += 2)
+    for (int x = 0; x < KWidth; x += 2) {
+      auto [r, g, b] = channels(GetPixel(Dc, x, y));
+      if (r > 128 && g > 128 && b > 128) ++light;
+      if (std::max({r, g, b}) - std::min({r, g, b}) > 40) ++coloured;
+    }
+  EXPECT_GT(light, 20) << "no text";
+  EXPECT_LT(light, KWidth * KHeight / 4 / 4) << "not text on black";
+  EXPECT_EQ(coloured, 0) << "something of the picture stays";
 }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "dialogs.h"
+#include "failure_picture.h"
 #include "gui/gdi.h"
 #include "paint_stamp.h"
 
@@ -22,9 +23,12 @@ namespace {
 
 const char* const KClassName = "TarvoCaptureWindow";
 
+std::string ReportText(int index, const std::string& what) {
+  return "capture driver " + std::to_string(index) + ": " + what;
+}
+
 void Report(int index, const std::string& what) {
-  std::string line = "capture driver " + std::to_string(index) + ": " + what + "\n";
-  WriteDiagnosticLine(line.c_str());
+  WriteDiagnosticLine(ReportText(index, what).c_str());
 }
 
 LRESULT CaptureWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -150,15 +154,20 @@ BOOL TCaptureWindow::SetCallback(CAPVIDEOCALLBACK callback) {
 }
 
 BOOL TCaptureWindow::Connect(int index) {
+  bool failed;
   {
     std::lock_guard<std::mutex> lock(FLock);
-    if (FDriver && FIndex == index) return TRUE;
+    failed = FDriver && FFailed;
+    if (FDriver && FIndex == index && !failed) return TRUE;
   }
-  // The new driver is opened before the old one goes, so a failed connect leaves the window as it was.
+  // A failed driver holds a device that no longer works, and may keep it from opening again: it goes first.
+  // Otherwise the new driver is opened before the old one goes, so a failed connect leaves the window as it was.
+  if (failed) Disconnect();
   std::string why;
   std::unique_ptr<TCaptureDriver> driver = OpenCaptureDriver(index, Format(), why);
   if (!driver) {
     Report(index, "cannot connect: " + why);
+    if (failed) ShowFailure(ReportText(index, "cannot connect: " + why), Format());
     return FALSE;
   }
   Disconnect();
@@ -180,6 +189,7 @@ BOOL TCaptureWindow::Disconnect() {
     std::lock_guard<std::mutex> lock(FLock);
     FDriver.reset();
     FIndex = -1;
+    FFailed = false;
   }
   ClearSurface(FHwnd);  // what lies beneath shows through again
   return TRUE;
@@ -327,9 +337,15 @@ void TCaptureWindow::ThreadMain() {
     if (result == TWaitResult::Woken) continue;  // the loop's test says whether to go on
     if (result == TWaitResult::Failed) {
       Report(index, why);
-      std::lock_guard<std::mutex> lock(FLock);
-      FStreaming = false;
-      FRun = false;
+      TVideoFormat format;
+      {
+        std::lock_guard<std::mutex> lock(FLock);
+        FStreaming = false;
+        FRun = false;
+        FFailed = true;
+        format = FFormat;
+      }
+      ShowFailure(ReportText(index, why), format);
       break;
     }
     CAPVIDEOCALLBACK callback = nullptr;
@@ -398,6 +414,19 @@ void TCaptureWindow::Paint(const uint8_t* frame, const TVideoFormat& format) {
   }
   SetDIBitsToDevice(FDc, 0, 0, static_cast<DWORD>(format.Width), static_cast<DWORD>(format.Height), 0, 0, 0,
                     static_cast<UINT>(format.Height), bits, &info, DIB_RGB_COLORS);
+}
+
+void TCaptureWindow::ShowFailure(const std::string& text, const TVideoFormat& format) {
+  std::vector<uint8_t> dib;
+  if (!DrawFailurePicture(text, format.Width, format.Height, dib)) return;
+  std::lock_guard<std::mutex> paint(FPaintLock);
+  HDC dc = GetDC(FHwnd);
+  if (!dc) return;  // a window without a surface shows nothing anyway
+  BITMAPINFO info{};
+  info.bmiHeader = TVideoFormat{format.Width, format.Height, 24, false}.Header();
+  SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(format.Width), static_cast<DWORD>(format.Height), 0, 0, 0,
+                    static_cast<UINT>(format.Height), dib.data(), &info, DIB_RGB_COLORS);
+  ReleaseDC(FHwnd, dc);
 }
 
 void TCaptureWindow::ReleasePreview() {

@@ -46,6 +46,8 @@ class TCaptureWindow {
   void UpdateThread();  // runs the thread exactly while a driver is connected and overlay or streaming is on
   void ThreadMain();
   void Paint(const uint8_t* frame, const TVideoFormat& format);
+  // The reason in place of the picture, for a user without a terminal; any thread, not under FLock.
+  void ShowFailure(const std::string& text, const TVideoFormat& format);
   void ReleasePreview();
   bool ReformatDriver(const TVideoFormat& format);
 
@@ -61,6 +63,7 @@ class TCaptureWindow {
   bool FOverlay = false;
   bool FStreaming = false;
   bool FInCallback = false;
+  bool FFailed = false;  // the driver failed while capturing: a connect opens the device again
   int64_t FStreamStart = 0;
 
   // The driver thread; FRun is its licence to go on. The driver and the frame buffer are the thread's alone

@@ -141,7 +141,13 @@ void TFrameClock::Taken(int64_t now, uint32_t intervalUs) {
 }
 
 bool TFrameClock::Offer(int64_t now, uint32_t intervalUs, int64_t jitterNs) {
-  if (now + jitterNs < NextDue(intervalUs)) return false;
+  // The rhythm starts with the first frame offered: a camera's frame carries the time it was taken, which may
+  // lie before the moment it is read.
+  if (!FStarted) {
+    FStarted = true;
+    FDue = now;
+  }
+  if (now + jitterNs < FDue) return false;
   Taken(now, intervalUs);
   return true;
 }

@@ -89,8 +89,9 @@ class TFrameClock {
   int64_t NextDue(uint32_t intervalUs);
   // A frame was taken at `now`: move to the next slot, skipping the slots already missed.
   void Taken(int64_t now, uint32_t intervalUs);
-  // A camera's frame that arrived at `now`: taken (true) when its slot has come, less jitterNs; else dropped.
-  // So a camera faster than the interval is capped to one frame a slot, and one at the interval loses none.
+  // A camera's frame taken at `now` (best its own timestamp): taken (true) when its slot has come, less
+  // jitterNs; else dropped. So a camera faster than the interval is capped to one frame a slot, and one at the
+  // interval loses none. Without a rhythm, the frame starts one.
   bool Offer(int64_t now, uint32_t intervalUs, int64_t jitterNs);
   void Restart() { FStarted = false; }
 
