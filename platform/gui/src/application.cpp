@@ -1,5 +1,6 @@
-// TApplication (forms.h) once started: the forms it creates and destroys, the message loop that runs them (Qt's
-// loop, which also dispatches the GUI thread's platform queue) and the standard exception display.
+// The running application (TApplication, forms.h; its start-up is startup.cpp's): it creates the program's forms,
+// runs them in its message loop (Qt's loop, which also dispatches the GUI thread's platform queue), shows the
+// exceptions that escape them, and destroys them when the loop ends.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSocketNotifier>

@@ -14,7 +14,6 @@
 
 #include "gui/forms.h"
 #include "gui_p.h"
-#include "props_p.h"
 #include "rtl/formreader.h"
 #include "win32/kernel.h"
 #include "win32/user.h"
