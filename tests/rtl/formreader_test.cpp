@@ -218,6 +218,20 @@ TEST_F(FormReaderTest, RootMustBeOfTheDescribedClass) {
   EXPECT_THROW(ReadComponentText(&derived, "object F: TBareForm\nend\n", "E.form"), EReadError);
 }
 
+// The class a description names, as the registry of embedded forms finds it: the reader's own grammar, so a text
+// the reader would refuse at its header names no class.
+TEST_F(FormReaderTest, DescribedClassIsReadByTheReadersRules) {
+  EXPECT_EQ(DescribedClassName("object Form1: TForm1\nend\n"), "TForm1");
+  EXPECT_EQ(DescribedClassName("\xEF\xBB\xBF// the main form\r\n\n  OBJECT Form1 :TForm1 Caption = 'x'"), "TForm1");
+  EXPECT_EQ(DescribedClassName("object Form1: TForm1 'unterminated"), "TForm1");  // the body is the reader's
+  EXPECT_EQ(DescribedClassName("inherited Form1: TForm1\nend\n"), "");
+  EXPECT_EQ(DescribedClassName("# note\nobject Form1: TForm1\nend\n"), "");
+  EXPECT_EQ(DescribedClassName("{ note }\nobject Form1: TForm1\nend\n"), "");
+  EXPECT_EQ(DescribedClassName("object Form1 TForm1\nend\n"), "");
+  EXPECT_EQ(DescribedClassName("object Form1: 'TForm1'\nend\n"), "");
+  EXPECT_EQ(DescribedClassName(""), "");
+}
+
 TEST_F(FormReaderTest, PublishedFieldsMustBeDescribedAndOfTheirClass) {
   std::string text;
   {

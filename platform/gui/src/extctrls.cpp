@@ -17,6 +17,22 @@ using namespace tarvo_gui;
 
 namespace {
 
+// A bevel's line pairs, width deep: light top and left, dark bottom and right when raised; the reverse when
+// lowered.
+void DrawBevel(QPainter& painter, QRect rect, bool raised, int width) {
+  const QColor light = ToQColor(clBtnHighlight);
+  const QColor dark = ToQColor(clBtnShadow);
+  for (int i = 0; i < width && rect.width() > 1 && rect.height() > 1; ++i) {
+    painter.setPen(raised ? light : dark);
+    painter.drawLine(rect.left(), rect.top(), rect.right(), rect.top());
+    painter.drawLine(rect.left(), rect.top(), rect.left(), rect.bottom());
+    painter.setPen(raised ? dark : light);
+    painter.drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
+    painter.drawLine(rect.right(), rect.top(), rect.right(), rect.bottom());
+    rect.adjust(1, 1, -1, -1);
+  }
+}
+
 constexpr TEnumNames<TPanelBevel> kPanelBevels = {
     {"bvNone", bvNone}, {"bvLowered", bvLowered}, {"bvRaised", bvRaised}, {"bvSpace", bvSpace}};
 
@@ -291,7 +307,7 @@ struct TTimer::TImpl {
     TickPosted = false;
     // Once the application's loop has ended the forms are being torn down: a pump that still runs then (a
     // socket's own, inside OnDestroy) must not bring a tick to a form whose components are going.
-    if (Application->LoopEnded()) return;
+    if (TApplicationInternals::LoopEnded(*Application)) return;
     if (!Owner->FEnabled || Owner->FInterval == 0 || !Owner->OnTimer) return;
     TTimer* owner = Owner;
     Guarded([owner] { owner->OnTimer(owner); });
@@ -371,7 +387,7 @@ void TTimer::UpdateTimer() {
     FImpl->Timer->setTimerType(Qt::PreciseTimer);
     TImpl* impl = FImpl.get();
     QObject::connect(FImpl->Timer, &QTimer::timeout, [impl] {
-      if (impl->TickPosted || Application->LoopEnded()) return;
+      if (impl->TickPosted || TApplicationInternals::LoopEnded(*Application)) return;
       impl->TickPosted = PostMessageA(impl->Window, WM_TIMER, 1, 0) != 0;
     });
   }

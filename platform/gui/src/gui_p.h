@@ -1,5 +1,6 @@
-// Inside the toolkit: the GUI-thread hand-off, colour conversion, surfaces behind device contexts, and the widget
-// base that reports clicks to its control. Not installed; Qt is visible here and only here.
+// Inside the toolkit: what its files share and nothing outside may use: the GUI-thread hand-off, colour
+// conversion, surfaces behind device contexts and the windows that own them, the widget base that reports clicks
+// to its control, and the application's inner side. Not installed; Qt is visible here and only here.
 #pragma once
 
 #include <QColor>
@@ -13,13 +14,19 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "gui/controls.h"
+#include "gui/forms.h"
 #include "gui/graphics.h"
 #include "win32/bitmap.h"
 
+class QEventLoop;
+class QSocketNotifier;
+
 namespace tarvo_gui {
 
+// The hand-off to the GUI thread (gui_thread.cpp).
 // True on the thread that called Application->Initialize (or, before that, the thread Qt runs on).
 bool IsGuiThread();
 // Runs fn on the GUI thread when its loop next gets to it; from any thread, never waits. Dropped without Qt.
@@ -28,7 +35,8 @@ void PostToGui(std::function<void()> fn);
 QColor ToQColor(TColor color);
 TColor FromQColor(const QColor& color);
 
-// What SetDIBitsToDevice painted into a form, paint box or child window, kept until painted over or cleared.
+// What SetDIBitsToDevice painted into a form, paint box or child window, kept until painted over or cleared
+// (surface.cpp).
 // Painting threads and the GUI thread meet under Lock; Widget is set and cleared on the GUI thread only.
 struct TSurface {
   std::mutex Lock;
@@ -50,11 +58,16 @@ void DetachSurface(TSurface& surface);                         // the widget is 
 void SetSurfaceName(TSurface& surface, const std::string& name);
 void ClearSurfaceImage(TSurface& surface);
 
+// Appends SetDIBitsToDevice's line to the paint log (paint_log.cpp); nothing when the log is off. Any thread.
+void WritePaintLog(const std::string& surface, const BITMAPINFO* info, const void* bits, UINT startScan,
+                   UINT lines);
+
 // Device contexts: a handle per GetDC or canvas, valid until released; the surface lives as long as a DC does.
 HDC NewDC(std::shared_ptr<TSurface> surface);
 void FreeDC(HDC dc);
 
-// The platform windows that have a surface and a widget: forms' Handles and child surface windows.
+// The platform windows that have a surface and a widget: forms' Handles and child surface windows
+// (surface_window.cpp).
 void RegisterWindow(HWND hwnd, QWidget* widget, std::shared_ptr<TSurface> surface);
 void UnregisterWindow(HWND hwnd);
 QWidget* WindowWidget(HWND hwnd);  // GUI thread; nullptr for a window without a widget
@@ -94,7 +107,30 @@ class TControlWidget : public W, public TOwnerLink {
   bool FPressed = false;
 };
 
-// Draws a Windows-style bevel line pair (light top/left, dark bottom/right for raised; the reverse for lowered).
-void DrawBevel(QPainter& painter, QRect rect, bool raised, int width);
+// The application's inner side (startup.cpp, application.cpp): what Initialize keeps for the loop, and the
+// steps that only the toolkit takes.
+class TApplicationInternals {
+ public:
+  // The queue's messages that wait, on a wake-up of its descriptor.
+  static void DispatchWaitingMessages(TApplication& app);
+  // A form's destructor takes it out of the application's forms.
+  static void FormDestroyed(TApplication& app, TCustomForm* form);
+  // Once Run's loop has ended no timer tick or posted message is dispatched any more.
+  static bool LoopEnded(const TApplication& app) { return app.FLoopEnded; }
+};
+
+// The embedded description whose top object is of class className (form_descriptions.cpp).
+bool FindFormDescription(const std::string& className, std::string& resourceName);
+
+// The presenter that platform/win32's MessageBoxA shows its boxes with (message_box.cpp).
+int QtMessageBoxPresenter(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 }  // namespace tarvo_gui
+
+struct TApplication::TImpl {
+  int Argc = 0;
+  std::vector<std::string> Args;
+  std::vector<char*> Argv;
+  QSocketNotifier* Notifier = nullptr;
+  QEventLoop* Loop = nullptr;
+};

@@ -1,4 +1,9 @@
 // TLabel, TGroupBox and TListBox (stdctrls.h).
+//
+// The list box draws its lines itself rather than as a QListView over a model of its strings. A list view lays
+// out every row again after each row inserted, uniform item sizes or not, and settles its scroll range only then:
+// at 100,000 lines an appended line cost some 3.4 ms there against some 33 us here (bench_gui, BM_ListBoxAppend),
+// and the sender's list gains a line for every announcement it hears, for as long as it runs.
 #include "gui/stdctrls.h"
 
 #include <QAbstractScrollArea>
@@ -286,10 +291,10 @@ class TListBoxStrings : public TStringList {
 };
 
 // The box's face draws the lines in view straight from the box's string list and keeps nothing per line. A list
-// box may grow for as long as its program runs, a line for each event heard: an item view would hold an item and a
-// second copy of the text for every line, and lay out every line again after each one added, so that a long list
-// took lines ever more slowly. Here a line costs its text alone, and adding one costs the same however many there
-// are. It scrolls by whole lines; one line may be selected, by click or keys.
+// box may grow for as long as its program runs, a line for each event heard: an item view would lay out every line
+// again after each one added, so that a long list took lines ever more slowly (see the file's header). Here a line
+// costs its text alone, and adding one costs the same however many there are. It scrolls by whole lines; one line
+// may be selected, by click or keys.
 class TListWidget : public TControlWidget<QAbstractScrollArea> {
  public:
   explicit TListWidget(TControl* owner) : TControlWidget<QAbstractScrollArea>(owner) {

@@ -1,23 +1,14 @@
-// Surfaces, device contexts and SetDIBitsToDevice (gdi.h), the paint log (paintlog.h), GetPixel (surface.h),
-// and the table of platform windows that own a widget and a surface.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <QCoreApplication>
-#include <QEvent>
-#include <QPaintEvent>
-#include <QThread>
+// Surfaces and the device contexts that paint into them (gdi.h, surface.h): SetDIBitsToDevice copies a picture
+// into a surface from any thread and asks its widget for a repaint; GetPixel reads back what a surface holds.
+#include <QPainter>
 #include <algorithm>
-#include <atomic>
-#include <bit>
-#include <cstring>
-#include <cstdlib>
-#include <map>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <unordered_map>
-#include <vector>
 
 #include "gui/gdi.h"
-#include "gui/paintlog.h"
 #include "gui/surface.h"
 #include "gui_p.h"
 #include "pixels_p.h"
@@ -25,76 +16,6 @@
 #include "win32/user.h"
 
 namespace tarvo_gui {
-
-bool IsGuiThread() {
-  QCoreApplication* app = QCoreApplication::instance();
-  return app != nullptr && QThread::currentThread() == app->thread();
-}
-
-namespace {
-
-#if defined(__SANITIZE_THREAD__)
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-#endif
-
-// Work handed to the GUI thread waits in this queue, under its own lock; one posted event at a time wakes the GUI
-// thread to run all of it, in the order it was posted. Qt's own hand-over of the event is invisible to the thread
-// sanitizer, so it is announced to it: everything written before the post happens before the GUI thread runs.
-std::mutex gPostedLock;
-std::vector<std::function<void()>> gPosted;
-bool gWakePosted = false;
-[[maybe_unused]] char gWakeToken;
-
-void RunPosted() {
-#if defined(__SANITIZE_THREAD__)
-  __tsan_acquire(&gWakeToken);
-#endif
-  std::vector<std::function<void()>> work;
-  {
-    std::lock_guard<std::mutex> guard(gPostedLock);
-    work.swap(gPosted);
-    gWakePosted = false;
-  }
-  for (std::function<void()>& fn : work) fn();
-}
-
-// Lives on the GUI thread; whatever event reaches it, it runs the queue (it receives only the wake-ups).
-class TGuiWaker : public QObject {
- public:
-  bool event(QEvent*) override {
-    RunPosted();
-    return true;
-  }
-};
-
-QObject* Waker(QCoreApplication* app) {
-  static QObject* waker = [app] {
-    auto* w = new TGuiWaker();
-    w->moveToThread(app->thread());
-    return w;
-  }();
-  return waker;
-}
-
-}  // namespace
-
-void PostToGui(std::function<void()> fn) {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr) return;
-  QObject* waker = Waker(app);
-  {
-    std::lock_guard<std::mutex> guard(gPostedLock);
-    gPosted.push_back(std::move(fn));
-    if (gWakePosted) return;
-    gWakePosted = true;
-  }
-  auto* wake = new QEvent(QEvent::User);
-#if defined(__SANITIZE_THREAD__)
-  __tsan_release(&gWakeToken);
-#endif
-  QCoreApplication::postEvent(waker, wake);
-}
 
 namespace {
 
@@ -143,81 +64,6 @@ std::shared_ptr<TSurface> FindDC(HDC dc) {
   auto it = gDCs.find(reinterpret_cast<std::uintptr_t>(dc));
   return it == gDCs.end() ? nullptr : it->second;
 }
-
-struct TWindowEntry {
-  QWidget* Widget = nullptr;
-  std::shared_ptr<TSurface> Surface;
-  WNDPROC Previous = nullptr;  // the window's own procedure, for child surface windows
-};
-std::mutex gWindowLock;
-std::map<HWND, TWindowEntry> gWindows;
-
-// The paint log: opened once, on first use, when TARVO_PAINT_LOG is set.
-std::atomic<TPaintStampDecoder> gStampDecoder{nullptr};
-int PaintLogFd() {
-  static const int fd = [] {
-    const char* path = std::getenv("TARVO_PAINT_LOG");
-    if (path == nullptr || *path == '\0') return -1;
-    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  }();
-  return fd;
-}
-
-void WritePaintLog(const std::string& surface, const BITMAPINFO* info, const void* bits, UINT startScan,
-                   UINT lines) {
-  int fd = PaintLogFd();
-  if (fd < 0) return;
-  std::string stamp;
-  if (TPaintStampDecoder decoder = gStampDecoder.load()) stamp = decoder(info, bits, startScan, lines);
-  std::string line = std::to_string(GetTickCount64()) + " " + (surface.empty() ? std::string("?") : surface) +
-                     " " + (stamp.empty() ? std::string("-") : stamp) + "\n";
-  // One write per line: O_APPEND keeps lines of several writers whole.
-  ssize_t ignored = ::write(fd, line.data(), line.size());
-  (void)ignored;
-}
-
-// Child surface windows: the window's own procedure sees every message first; when the window dies its widget
-// and surface go too.
-LRESULT SurfaceWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  WNDPROC previous = nullptr;
-  {
-    std::lock_guard<std::mutex> guard(gWindowLock);
-    auto it = gWindows.find(hwnd);
-    if (it != gWindows.end()) previous = it->second.Previous;
-  }
-  LRESULT result = previous != nullptr ? previous(hwnd, msg, wParam, lParam) : DefWindowProcA(hwnd, msg, wParam, lParam);
-  if (msg == WM_NCDESTROY) {
-    QWidget* widget = WindowWidget(hwnd);
-    UnregisterWindow(hwnd);
-    delete widget;
-  }
-  return result;
-}
-
-// The widget of a child surface window: shows the surface over its parent, lets clicks through.
-class TSurfaceWindowWidget : public QWidget {
- public:
-  explicit TSurfaceWindowWidget(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_NoSystemBackground);
-  }
-  ~TSurfaceWindowWidget() override {
-    if (Surface) DetachSurface(*Surface);
-    std::lock_guard<std::mutex> guard(gWindowLock);
-    for (auto& [hwnd, entry] : gWindows)
-      if (entry.Widget == this) entry.Widget = nullptr;
-  }
-  std::shared_ptr<TSurface> Surface;
-
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    QPainter painter(this);
-    if (Surface) DrawSurface(painter, *Surface, event->region());
-  }
-  void resizeEvent(QResizeEvent*) override {
-    if (Surface) ResizeSurface(*Surface, width(), height());
-  }
-};
 
 }  // namespace
 
@@ -291,95 +137,9 @@ void FreeDC(HDC dc) {
   gDCs.erase(reinterpret_cast<std::uintptr_t>(dc));
 }
 
-void RegisterWindow(HWND hwnd, QWidget* widget, std::shared_ptr<TSurface> surface) {
-  std::lock_guard<std::mutex> guard(gWindowLock);
-  TWindowEntry& entry = gWindows[hwnd];
-  entry.Widget = widget;
-  entry.Surface = std::move(surface);
-  if (entry.Surface) {
-    std::lock_guard<std::mutex> surfaceGuard(entry.Surface->Lock);
-    entry.Surface->Window = hwnd;
-  }
-}
-
-void UnregisterWindow(HWND hwnd) {
-  std::shared_ptr<TSurface> surface;
-  {
-    std::lock_guard<std::mutex> guard(gWindowLock);
-    auto it = gWindows.find(hwnd);
-    if (it == gWindows.end()) return;
-    surface = std::move(it->second.Surface);
-    gWindows.erase(it);
-  }
-  if (surface) DetachSurface(*surface);
-}
-
-QWidget* WindowWidget(HWND hwnd) {
-  std::lock_guard<std::mutex> guard(gWindowLock);
-  auto it = gWindows.find(hwnd);
-  return it == gWindows.end() ? nullptr : it->second.Widget;
-}
-
-std::shared_ptr<TSurface> WindowSurface(HWND hwnd) {
-  std::lock_guard<std::mutex> guard(gWindowLock);
-  auto it = gWindows.find(hwnd);
-  return it == gWindows.end() ? nullptr : it->second.Surface;
-}
-
-QWidget* TopWidgetOf(HWND hwnd) {
-  for (int depth = 0; hwnd != nullptr && depth < 64; ++depth) {
-    if (QWidget* widget = WindowWidget(hwnd)) return widget->window();
-    hwnd = GetParent(hwnd);
-  }
-  return nullptr;
-}
-
-void DrawBevel(QPainter& painter, QRect rect, bool raised, int width) {
-  const QColor light = ToQColor(clBtnHighlight);
-  const QColor dark = ToQColor(clBtnShadow);
-  for (int i = 0; i < width && rect.width() > 1 && rect.height() > 1; ++i) {
-    painter.setPen(raised ? light : dark);
-    painter.drawLine(rect.left(), rect.top(), rect.right(), rect.top());
-    painter.drawLine(rect.left(), rect.top(), rect.left(), rect.bottom());
-    painter.setPen(raised ? dark : light);
-    painter.drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
-    painter.drawLine(rect.right(), rect.top(), rect.right(), rect.bottom());
-    rect.adjust(1, 1, -1, -1);
-  }
-}
-
 }  // namespace tarvo_gui
 
 using namespace tarvo_gui;
-
-HWND CreateSurfaceWindow(LPCSTR className, DWORD style, int x, int y, int width, int height, HWND parent,
-                         LPVOID param) {
-  QWidget* parentWidget = IsGuiThread() ? WindowWidget(parent) : nullptr;
-  if (parentWidget == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
-  }
-  HWND hwnd = CreateWindowExA(0, className, "", style, x, y, width, height, parent, nullptr, nullptr, param);
-  if (hwnd == nullptr) return nullptr;
-  auto* widget = new TSurfaceWindowWidget(parentWidget);
-  widget->setGeometry(x, y, std::max(width, 0), std::max(height, 0));
-  widget->Surface = NewSurface(widget, width, height);
-  std::string parentName;
-  if (std::shared_ptr<TSurface> parentSurface = WindowSurface(parent)) {
-    std::lock_guard<std::mutex> guard(parentSurface->Lock);
-    parentName = parentSurface->Name;
-  }
-  SetSurfaceName(*widget->Surface, parentName + "." + (className != nullptr ? className : ""));
-  RegisterWindow(hwnd, widget, widget->Surface);
-  LONG_PTR previous = SetWindowLongA(hwnd, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&SurfaceWindowProc));
-  {
-    std::lock_guard<std::mutex> guard(gWindowLock);
-    gWindows[hwnd].Previous = reinterpret_cast<WNDPROC>(previous);
-  }
-  widget->raise();
-  widget->setVisible((style & WS_VISIBLE) != 0);
-  return hwnd;
-}
 
 void ClearSurface(HWND hwnd) {
   std::shared_ptr<TSurface> surface = WindowSurface(hwnd);
@@ -471,7 +231,6 @@ int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, i
   return static_cast<int>(lastScan - firstScan);
 }
 
-void SetPaintStampDecoder(TPaintStampDecoder decoder) { gStampDecoder.store(decoder); }
 
 COLORREF GetPixel(HDC dc, int x, int y) {
   std::shared_ptr<TSurface> surface = FindDC(dc);

@@ -120,29 +120,7 @@ class TLexer {
     }
   }
 
- private:
-  char At(std::size_t i) const { return i < FText.size() ? FText[i] : '\0'; }
-
-  void SkipBlanks() {
-    while (FPos < FText.size()) {
-      char c = FText[FPos];
-      if (c == '\n') {
-        ++FLine;
-        ++FPos;
-      } else if (c == '\r') {
-        ++FLine;
-        ++FPos;
-        if (At(FPos) == '\n') ++FPos;
-      } else if (c == ' ' || c == '\t' || c == '\f' || c == '\v') {
-        ++FPos;
-      } else if (c == '/' && At(FPos + 1) == '/') {
-        while (FPos < FText.size() && FText[FPos] != '\n' && FText[FPos] != '\r') ++FPos;
-      } else {
-        return;
-      }
-    }
-  }
-
+  // The token that follows the last one taken (End, again and again, at the end of the text).
   TToken Next() {
     SkipBlanks();
     TToken t;
@@ -177,6 +155,29 @@ class TLexer {
     t.Text = FText.substr(t.Begin, t.End - t.Begin);
     FLastLine = FLine;
     return t;
+  }
+
+ private:
+  char At(std::size_t i) const { return i < FText.size() ? FText[i] : '\0'; }
+
+  void SkipBlanks() {
+    while (FPos < FText.size()) {
+      char c = FText[FPos];
+      if (c == '\n') {
+        ++FLine;
+        ++FPos;
+      } else if (c == '\r') {
+        ++FLine;
+        ++FPos;
+        if (At(FPos) == '\n') ++FPos;
+      } else if (c == ' ' || c == '\t' || c == '\f' || c == '\v') {
+        ++FPos;
+      } else if (c == '/' && At(FPos + 1) == '/') {
+        while (FPos < FText.size() && FText[FPos] != '\n' && FText[FPos] != '\r') ++FPos;
+      } else {
+        return;
+      }
+    }
   }
 
   void ReadString(TToken& t) {
@@ -661,4 +662,23 @@ class TFormReader {
 void ReadComponentText(TComponent* root, const std::string& text, const std::string& formName) {
   if (root == nullptr) throw EReadError(formName + ": no component to read the description into");
   TFormReader(root, text, formName).Read();
+}
+
+std::string DescribedClassName(std::string_view text) {
+  const std::string copy(text);
+  TFailure fail("");
+  TLexer lexer(copy, fail);
+  // The header alone is read: what follows is the reader's to judge, with its messages, when the form is made.
+  try {
+    const TToken object = lexer.Next();
+    const TToken name = lexer.Next();
+    const TToken colon = lexer.Next();
+    const TToken cls = lexer.Next();
+    if (!IsKeyword(object, "object") || name.kind != TToken::Kind::Ident || colon.kind != TToken::Kind::Symbol ||
+        colon.Text != ":" || cls.kind != TToken::Kind::Ident)
+      return {};
+    return cls.Text;
+  } catch (const EReadError&) {
+    return {};
+  }
 }

@@ -149,6 +149,10 @@ class TForm : public TCustomForm {
   explicit TForm(TComponent* AOwner) : TCustomForm(AOwner) {}
 };
 
+namespace tarvo_gui {
+class TApplicationInternals;  // what only the toolkit's own files may do with the application
+}
+
 class TApplication : public TComponent {
  public:
   TARVO_PUBLISHED(TApplication)
@@ -191,15 +195,11 @@ class TApplication : public TComponent {
   void HandleException();
   void ShowException(const std::string& message);
 
-  // Internal: the form steps; the queue's messages that wait, on a wake-up of its descriptor.
-  bool InitForm(TCustomForm* form);
-  void FormDestroyed(TCustomForm* form);
-  void DispatchWaitingMessages();
-  bool LoopEnded() const { return FLoopEnded; }
-
   struct TImpl;
 
  private:
+  // CreateForm's steps once the form exists: its description, OnCreate, the main form, shown when stored so.
+  bool InitForm(TCustomForm* form);
   void DestroyForms();
   bool FInitialized = false;
   bool FTerminated = false;
@@ -209,6 +209,7 @@ class TApplication : public TComponent {
   std::string FExeName;
   std::string FTitle;
   std::unique_ptr<TImpl> FImpl;
+  friend class tarvo_gui::TApplicationInternals;
 };
 
 class TScreen : public TComponent {

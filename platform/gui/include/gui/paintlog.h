@@ -5,14 +5,18 @@
 // CreateSurfaceWindow), and <stamp> is the test-pattern stamp the picture carries, or "-". Lines are written
 // whole, also by several threads and processes at once. Nothing is done when the variable is unset.
 //
-// The stamp decoder lives above this layer (the capture layer knows the stamp); it installs itself here.
+// The stamp is a matter of the layer above, which makes the test pattern: the toolkit knows no stamp and reads
+// none itself. That layer registers its decoder here (platform/vfw does when a program first opens the codec or
+// makes a capture window, before it can paint a frame of its own); until then, and without one, <stamp> is "-".
 #pragma once
 
 #include <string>
 
 #include "win32/bitmap.h"
 
-// Returns the stamp as one word (no blanks), or "" when the picture carries none. Called on the painting thread
-// with the arguments SetDIBitsToDevice got.
+// Returns the stamp as one word (no blanks), or "" when the picture carries none. Called on the painting thread,
+// only while the log is on, with the arguments SetDIBitsToDevice got; it must not paint.
 using TPaintStampDecoder = std::string (*)(const BITMAPINFO* info, const void* bits, UINT startScan, UINT lines);
-void SetPaintStampDecoder(TPaintStampDecoder decoder);  // nullptr removes it; any thread
+// Registers the decoder: one at a time, a later registration replaces the earlier one, nullptr removes it. Any
+// thread, also while others paint: each paint uses the decoder registered when it is logged.
+void SetPaintStampDecoder(TPaintStampDecoder decoder);

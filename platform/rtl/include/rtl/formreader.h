@@ -19,6 +19,10 @@
 // form never half-loads (created components destroyed, fields cleared, root's own properties put back).
 void ReadComponentText(TComponent* root, const std::string& text, const std::string& formName);
 
+// The class that a description's top object names ("object Form1: TForm1" gives "TForm1"), read by the reader's
+// own rules (blanks, // comments, a byte-order mark); "" when the text does not begin with such a header.
+std::string DescribedClassName(std::string_view text);
+
 // Resources embedded at build time by the CMake function tarvo_embed_resources (rtl/cmake). Names are the file
 // names given there, relative to the folder given as BASE (for example "Unit1.form", "pictures/play.jpg").
 // Names compare exactly. Returns false and an empty view when absent; the bytes live as long as the program.
