@@ -60,6 +60,28 @@ class TInsideCallback {
   std::atomic<int>& FInside;
 };
 
+// One record at the file's position: the size, the compressed bytes, the delay. False at the first write that
+// fails or comes up short; the writes after it are not made.
+bool WriteFrameRecord(TForm1& form, TStream& stream, std::uint32_t size) {
+  if (WriteLE32(stream, size) != FrameRecord::SizeSize) return false;
+  if (stream.Write(form.OutFrame, static_cast<std::int32_t>(size)) != static_cast<std::int32_t>(size)) return false;
+  form.NowTick = GetTickCount();
+  if (WriteLE16(stream, FrameDelayBetween(form.NowTick, form.LastTick)) != FrameRecord::DelaySize) return false;
+  form.LastTick = GetTickCount();
+  return true;
+}
+
+// A write that failed ends the records. What it left of a record goes, so that the file ends with a whole one
+// (or with the count); the GUI thread is asked to stop the recording and tell the user.
+void EndRecords(TForm1& form, TStream& stream) {
+  if (form.WriteFailed.exchange(true)) return;
+  try {
+    stream.SetSize(form.RecordsEnd);
+  } catch (...) {
+  }
+  PostMessageA(form.Handle(), WM_RECORDINGFILEFULL, 0, 0);
+}
+
 }  // namespace
 
 TARVO_PUBLISH(TForm1, TForm) {
@@ -188,6 +210,9 @@ void TForm1::CaptureBtnClick(TObject*) {
     return;
 
   delete CapStream.exchange(nullptr);
+  RecordsEnd = CaptureFile::FirstRecord;
+  RecordsHeld = 0;
+  WriteFailed.store(false);
   TFileStream* stream = nullptr;
   try {
     // Unshared: nobody may open the file while it is being written, the player included.
@@ -210,33 +235,59 @@ void TForm1::CaptureBtnClick(TObject*) {
   VideoSetupBtn->SetEnabled(false);
   StopBtn->SetEnabled(true);
 
-  WriteLE32(*stream, 0);  // the count, rewritten when the recording stops
+  // The count, rewritten when the recording stops.
+  if (WriteLE32(*stream, 0) != CaptureFile::CountSize) EndRecords(*this, *stream);
   LastTick = GetTickCount();
   capCaptureSequenceNoFile(CapWnd);
 }
 
 // Steps 2 to 6 of the stop: capture first, so that no callback follows; the count and the file once the last
-// callback is out; the compressor last.
-void TForm1::StopRecording() {
+// callback is out; the compressor last. True when the file came out whole: every record and the count written.
+bool TForm1::StopRecording() {
   capCaptureStop(CapWnd);
   Sleep(KStopSettleMs);
   TFileStream* stream = CapStream.exchange(nullptr);
   while (CallbacksInside.load() != 0) std::this_thread::yield();
+  bool whole = !WriteFailed.load();
   if (stream) {
-    stream->Seek(CaptureFile::CountOffset, soBeginning);
-    WriteLE32(*stream, FrameCount.load());
+    if (stream->Seek(CaptureFile::CountOffset, soBeginning) != CaptureFile::CountOffset ||
+        WriteLE32(*stream, FrameCount.load()) != CaptureFile::CountSize)
+      whole = false;
     delete stream;
   }
   ICCompressEnd(Codec);
+  return whole;
 }
 
-void TForm1::StopBtnClick(TObject*) {
-  if (!CapStream.load()) return;
-  StopRecording();
+// The stop with the buttons back to idle, and the box when the file could not take everything.
+void TForm1::EndRecording() {
+  const bool whole = StopRecording();
   CaptureBtn->SetEnabled(true);
   NewBtn->SetEnabled(true);
   VideoSetupBtn->SetEnabled(true);
   StopBtn->SetEnabled(false);
+  if (!whole) ShowFileFull();
+}
+
+void TForm1::ShowFileFull() {
+  const std::string text = "Cannot write more to file! The file holds " + IntToStr(RecordsHeld) +
+                           (RecordsHeld == 1 ? " frame." : " frames.");
+  MessageBoxA(Handle(), text.c_str(), "file", MB_OK | MB_ICONERROR);
+}
+
+void TForm1::StopBtnClick(TObject*) {
+  if (!CapStream.load()) return;
+  EndRecording();
+}
+
+void TForm1::Dispatch(TMessage& Message) {
+  if (Message.Msg == WM_RECORDINGFILEFULL) {
+    // A stop that came first has told the user already.
+    if (CapStream.load() && WriteFailed.load()) EndRecording();
+    Message.Result = 0;
+    return;
+  }
+  TForm::Dispatch(Message);
 }
 
 void TForm1::VideoSetupBtnClick(TObject*) {
@@ -322,7 +373,7 @@ void TForm1::StopPlayBtnClick(TObject*) {
 }
 
 void TForm1::FormDestroy(TObject*) {
-  if (CapStream.load()) StopRecording();
+  if (CapStream.load() && !StopRecording()) ShowFileFull();
   if (PlayThread) StopPlaying();
   ICClose(Codec);
   Codec = nullptr;
@@ -371,7 +422,8 @@ LRESULT VideoStreamCallback(HWND, LPVIDEOHDR lpVHdr) {
     // bytes than the driver's own buffer holds, is counted but neither copied nor compressed.
     const bool fits = lpVHdr && lpVHdr->lpData && lpVHdr->dwBytesUsed <= capacity &&
                       (lpVHdr->dwBufferLength == 0 || lpVHdr->dwBytesUsed <= lpVHdr->dwBufferLength);
-    if (fits) {
+    // Once the file has taken its last record the frames are only counted until the recording stops.
+    if (fits && !form->WriteFailed.load()) {
       std::memcpy(form->InFrame, lpVHdr->lpData, lpVHdr->dwBytesUsed);
       const DWORD flags = count % KKeyFrameInterval == 1 ? ICCOMPRESS_KEYFRAME : 0;
       DWORD codecFlags = flags;
@@ -380,11 +432,12 @@ LRESULT VideoStreamCallback(HWND, LPVIDEOHDR lpVHdr) {
                      form->InFrame, nullptr, &codecFlags, static_cast<LONG>(count), 0, 0, nullptr, nullptr);
       const std::uint32_t size = form->OutFormat.bmiHeader.biSizeImage;
       if (result == static_cast<DWORD>(ICERR_OK) && size <= FrameRecord::MaxData) {
-        WriteLE32(*stream, size);
-        stream->Write(form->OutFrame, static_cast<std::int32_t>(size));
-        form->NowTick = GetTickCount();
-        WriteLE16(*stream, FrameDelayBetween(form->NowTick, form->LastTick));
-        form->LastTick = GetTickCount();
+        if (WriteFrameRecord(*form, *stream, size)) {
+          form->RecordsEnd += FrameRecord::SizeSize + static_cast<std::int64_t>(size) + FrameRecord::DelaySize;
+          ++form->RecordsHeld;
+        } else {
+          EndRecords(*form, *stream);
+        }
       }
     }
     form->CapLabel->SetCaption(IntToStr(count));

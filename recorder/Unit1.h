@@ -10,6 +10,11 @@
 // decodes and draws. Each side has its own buffers; the GUI thread touches the recording's buffers, stream and
 // compressor only before capture starts and after it has stopped, and the player's only while no player thread
 // exists.
+//
+// A recording file that cannot take more (a write that fails or comes up short) ends the records: the callback
+// cuts the file back to the end of the last whole record and posts WM_RECORDINGFILEFULL, on which the GUI thread
+// stops the recording and says how many frames the file holds. A count that cannot be rewritten at the stop is
+// told the same way.
 #pragma once
 
 #include <atomic>
@@ -21,6 +26,9 @@
 #include "vfw/compman.h"
 
 class TPlayThread;
+
+// Posted to the main form's window when the recording file could not take a record.
+constexpr UINT WM_RECORDINGFILEFULL = WM_USER + 1;
 
 class TForm1 : public TForm {
  public:
@@ -71,6 +79,8 @@ class TForm1 : public TForm {
 
   // Bytes each frame buffer holds: FrameWidth x FrameHeight x 3 + 64.
   std::uint32_t FrameBufferSize() const;
+  // The callback's report of a full recording file (WM_RECORDINGFILEFULL); the rest goes to the base.
+  void Dispatch(TMessage& Message) override;
 
   // The form's state. VideoStreamCallback and the player thread reach it through Form1; tests look at it.
   HWND CapWnd = nullptr;
@@ -105,8 +115,17 @@ class TForm1 : public TForm {
   // from a driver that went on calling after its stop.
   std::atomic<int> CallbacksInside{0};
 
+  // Where the last whole record ends and how many records the file holds; the callback's while recording.
+  std::int64_t RecordsEnd = 0;
+  std::uint32_t RecordsHeld = 0;
+  // Set by the first write that failed or came up short; no record is written after it. Cleared when recording
+  // starts.
+  std::atomic<bool> WriteFailed{false};
+
  private:
-  void StopRecording();
+  bool StopRecording();
+  void EndRecording();
+  void ShowFileFull();
   void StopPlaying();
   void ReleaseResources();
 };

@@ -98,7 +98,7 @@ void TForm1::FormCreate(TObject*) {
     LSocket->SetPort(KAnnouncePort);
     LSocket->Listen();
   } catch (...) {
-    MessageBoxA(Handle(), KNetworkErrorText, KNetworkErrorCaption, MB_OK | MB_ICONERROR);
+    ShowNetworkError();
   }
 }
 
@@ -136,6 +136,7 @@ void TForm1::CodecSetupBtnClick(TObject*) {
 
 void TForm1::StartBtnClick(TObject*) {
   FrameCount.store(0, std::memory_order_relaxed);
+  NetworkErrorShown = false;
   StartBtn->SetEnabled(false);
   SetupBtn->SetEnabled(false);
   CloseBtn->SetEnabled(false);
@@ -153,7 +154,7 @@ void TForm1::StartBtnClick(TObject*) {
     WSocket1->SetPort(KFramePort);
     WSocket1->Connect();
   } catch (...) {
-    MessageBoxA(Handle(), KNetworkErrorText, KNetworkErrorCaption, MB_OK | MB_ICONERROR);
+    ShowNetworkError();
   }
 
   CanCompress.store(1, std::memory_order_release);
@@ -190,6 +191,27 @@ void TForm1::StopBtnClick(TObject*) {
 }
 
 void TForm1::CloseBtnClick(TObject*) { Close(); }
+
+void TForm1::ShowNetworkError() {
+  NetworkErrorShown = true;
+  MessageBoxA(Handle(), KNetworkErrorText, KNetworkErrorCaption, MB_OK | MB_ICONERROR);
+}
+
+void TForm1::Dispatch(TMessage& Message) {
+  if (Message.Msg == WM_FRAMESOCKETLOST) {
+    FrameSocketLost();
+    Message.Result = 0;
+    return;
+  }
+  TForm::Dispatch(Message);
+}
+
+void TForm1::FrameSocketLost() {
+  // A report that a Stop overtook is about a thread that is gone (or about to be replaced by the next Start's).
+  if (!SendThread || !SendThread->FrameSocketLost.load(std::memory_order_acquire)) return;
+  StopBtnClick(StopBtn);
+  if (!NetworkErrorShown) ShowNetworkError();
+}
 
 void TForm1::LSocketDataAvailable(TObject*, WORD) {
   // No real announcement comes near this: its text is a dotted address or a host name of at most 255 characters.

@@ -11,6 +11,9 @@
 //   CanCompress clear, FrameReady set: a frame waits or is being sent; captured frames are dropped, not counted.
 // Each side changes the flags only while it owns the buffer, clearing its own flag before setting the other's
 // (release), and tests the flag it waits for with acquire, so the buffer's contents travel with the flag.
+//
+// A frame socket that the sender thread finds closed for good ends sending on the GUI thread: Stop's steps, the
+// buttons back to idle and the network error box (once per Start: a set-up that failed at Start has shown it).
 #pragma once
 
 #include <atomic>
@@ -64,6 +67,8 @@ class TForm1 : public TForm {
 
   // Bytes each frame buffer holds: FrameWidth x FrameHeight x 3 + 64.
   std::uint32_t FrameBufferSize() const;
+  // The sender thread's report of a lost frame socket (WM_FRAMESOCKETLOST); the rest goes to the base.
+  void Dispatch(TMessage& Message) override;
 
   // The form's state. VideoStreamCallback and the sender thread reach it through Form1.
   HWND CapWnd = nullptr;
@@ -85,7 +90,11 @@ class TForm1 : public TForm {
 
  private:
   void StopSending();
+  void ShowNetworkError();
+  void FrameSocketLost();
   void ReleaseResources();
+  // The network error box has been shown since the last Start.
+  bool NetworkErrorShown = false;
 };
 
 extern TForm1* Form1;

@@ -303,6 +303,44 @@ TEST_F(Recording, AFileThatCannotBeCreatedIsReported) {
   EXPECT_EQ(F->CapStream.load(), nullptr);
 }
 
+TEST_F(Recording, AFileSystemThatFillsUpEndsTheRecordsAndSaysHowManyThereAre) {
+  SkipSleeps(true);
+  TSmallFileSystem small(60 * 1024);
+  File = small.Path("take.mp4");
+  StartRecording();
+  // The driver goes on delivering until the GUI thread has heard of the full file and stopped the recording.
+  std::uint32_t delivered = 0;
+  while (Boxes().empty() && delivered < 2000) {
+    Deliver(Pictures(delivered + 1, delivered + 20));
+    delivered += 20;
+    Application->ProcessMessages();
+  }
+  ASSERT_TRUE(PumpUntil([&] { return !Boxes().empty(); }));
+  ExpectRecordButtons(false);
+  EXPECT_EQ(F->CapStream.load(), nullptr);
+
+  // Nothing half-written: whole records up to the end of the file; the count is every frame delivered.
+  const std::string bytes = ReadBytes(File);
+  EXPECT_LE(bytes.size(), 60u * 1024);
+  TRecording r = ParseRecording(bytes);
+  ASSERT_TRUE(r.Complete) << r.Problem;
+  EXPECT_EQ(r.Count, delivered);
+  EXPECT_EQ(F->CapLabel->Text(), std::to_string(delivered));
+  ASSERT_GT(r.Records.size(), 1u);
+  ASSERT_LT(r.Records.size(), delivered);
+  std::vector<std::uint32_t> expected(r.Records.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<std::uint32_t>(i + 1);
+  EXPECT_EQ(DecodeStamps(r.Records), expected);
+
+  const std::vector<TBox> boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].Text,
+            "Cannot write more to file! The file holds " + std::to_string(r.Records.size()) + " frames.");
+  EXPECT_EQ(boxes[0].Caption, "file");
+  EXPECT_EQ(boxes[0].Type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+  EXPECT_TRUE(boxes[0].OnGuiThread);
+}
+
 TEST_F(Recording, ACompressorThatDoesNotBeginLeavesAnEmptyClosedFile) {
   GFaults.CompressBeginFails = true;
   ChooseRecordingFile(F, File);

@@ -1,11 +1,15 @@
 // The recorder tests' shared part (recorder_testing.h) and their main().
 #include "recorder_testing.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -90,6 +94,7 @@ HWND __real_capCreateCaptureWindowA(LPCSTR lpszWindowName, DWORD dwStyle, int x,
 int __wrap_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
   TBox box{text ? text : "", caption ? caption : "", type, false, crDefault};
   if (std::this_thread::get_id() == GGuiThread) {
+    box.OnGuiThread = true;
     box.SplashVisible = SplashShowing();
     box.Cursor = Screen->Cursor();
   }
@@ -270,6 +275,40 @@ void PumpFor(int ms) {
 }
 
 // ---- Files -------------------------------------------------------------------------------------------------------
+
+TSmallFileSystem::TSmallFileSystem(std::size_t bytes) {
+  char pattern[] = "/tmp/recorder-full-XXXXXX";
+  const char* made = ::mkdtemp(pattern);
+  if (!made) throw std::runtime_error("cannot make a temporary folder");
+  FPath = made;
+  // The namespace is this thread's alone (it gets its own file-system context), so nothing else sees the mount.
+  FOldNamespace = ::open("/proc/thread-self/ns/mnt", O_RDONLY | O_CLOEXEC);
+  const std::string size = "size=" + std::to_string(bytes);
+  FMounted = FOldNamespace >= 0 && ::unshare(CLONE_NEWNS) == 0 &&
+             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+             ::mount("tarvo-test", FPath.c_str(), "tmpfs", 0, size.c_str()) == 0;
+  if (FMounted) return;
+  ::getrlimit(RLIMIT_FSIZE, &FOldLimit);
+  rlimit limit = FOldLimit;
+  limit.rlim_cur = bytes;
+  ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails (or comes up short) instead
+  if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("cannot limit the size of files");
+}
+
+TSmallFileSystem::~TSmallFileSystem() {
+  if (FMounted) {
+    ::umount2(FPath.c_str(), MNT_DETACH);
+  } else {
+    ::setrlimit(RLIMIT_FSIZE, &FOldLimit);
+    ::signal(SIGXFSZ, SIG_DFL);
+  }
+  if (FOldNamespace >= 0) {
+    ::setns(FOldNamespace, CLONE_NEWNS);
+    ::close(FOldNamespace);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(FPath, ignored);
+}
 
 TTempDir::TTempDir() {
   char pattern[] = "/tmp/recorder-test-XXXXXX";

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cstdint>
@@ -36,6 +37,7 @@ struct TBox {
   UINT Type = 0;
   bool SplashVisible = false;  // at the moment the box came
   TCursor Cursor = crDefault;
+  bool OnGuiThread = false;
 };
 std::vector<TBox> Boxes();
 void ClearBoxes();
@@ -102,6 +104,23 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs);
 void PumpFor(int ms);
 
 // ---- Files -------------------------------------------------------------------------------------------------------
+
+// A file system of `bytes` that fills up, for this thread's files: a tmpfs in a mount namespace of the thread's own
+// where that can be had (root), else a limit on the size of every file the process writes. Gone with the object.
+class TSmallFileSystem {
+ public:
+  explicit TSmallFileSystem(std::size_t bytes);
+  ~TSmallFileSystem();
+  TSmallFileSystem(const TSmallFileSystem&) = delete;
+  TSmallFileSystem& operator=(const TSmallFileSystem&) = delete;
+  std::string Path(const std::string& name) const { return FPath + "/" + name; }
+
+ private:
+  std::string FPath;
+  int FOldNamespace = -1;
+  bool FMounted = false;
+  rlimit FOldLimit{};
+};
 
 // A fresh folder for one test, removed with everything in it when the object goes.
 class TTempDir {

@@ -1,10 +1,11 @@
 // The capture pipeline: the callback's rule (taken, dropped, counted, key frames, copies bounded by the
-// buffers), Start and Stop with the test-pattern driver, and the failures of Start.
+// buffers), Start and Stop with the test-pattern driver, the failures of Start and of the network while sending.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 
@@ -322,6 +323,8 @@ TEST_F(StartStop, FrameSocketFailingEndsTheThreadAtItsFirstFrame) {
   TForm1* f = CreateForm();
   f->Show();
   ClearBoxes();
+  const std::thread::id gui = std::this_thread::get_id();
+  std::atomic<int> offGui{0};
 
   // No local port is left for the frame socket to bind to; the network box gives them back.
   const std::string range = "/proc/sys/net/ipv4/ip_local_port_range";
@@ -342,24 +345,67 @@ TEST_F(StartStop, FrameSocketFailingEndsTheThreadAtItsFirstFrame) {
   ExpectSending(f, true);
   ASSERT_NE(f->SendThread, nullptr);
 
-  ASSERT_TRUE(PumpUntil([&] { return f->SendThread->Finished(); }));
+  // The thread meets the closed socket at its first frame; the GUI thread stops, without a second box.
+  ASSERT_TRUE(PumpUntil([&] { return f->SendThread == nullptr; }));
+  ExpectSending(f, false);
   PumpFor(400);
   EXPECT_EQ(f->FrameCount.load(), 1u);
   EXPECT_EQ(f->FrameLabel->Text(), "1");
-  EXPECT_EQ(f->FrameReady.load(), 1);
-  EXPECT_EQ(f->CanCompress.load(), 0);
+  EXPECT_EQ(Boxes().size(), 1u);
 
-  f->StopBtnClick(f->StopBtn);
-  EXPECT_EQ(f->SendThread, nullptr);
-  ExpectSending(f, false);
-
-  // Stop and Start set the socket up again.
+  // Start sets the socket up again.
   TUdpSink frames(7710);
+  SetBoxHook([&](const TBox&) { offGui += std::this_thread::get_id() != gui; });
   f->StartBtnClick(f->StartBtn);
-  EXPECT_TRUE(PumpUntil([&] { return f->FrameCount.load() >= 3; }));
-  f->StopBtnClick(f->StopBtn);
+  ASSERT_TRUE(PumpUntil([&] { return f->FrameCount.load() >= 3; }));
   EXPECT_TRUE(frames.WaitFor(1));
   EXPECT_EQ(Boxes().size(), 1u);
+
+  // A frame socket closed while sending: the network box, from the GUI thread, and the buttons back to idle.
+  f->WSocket1->Close();
+  ASSERT_TRUE(PumpUntil([&] { return Boxes().size() == 2; }));
+  boxes = Boxes();
+  EXPECT_EQ(boxes[1].Text, "请检查您的TCP/IP协议是否安装!!!");
+  EXPECT_EQ(boxes[1].Caption, "网络错误");
+  EXPECT_EQ(boxes[1].Type, MB_OK | MB_ICONERROR);
+  EXPECT_EQ(offGui.load(), 0);
+  EXPECT_EQ(f->SendThread, nullptr);
+  ExpectSending(f, false);
+}
+
+TEST_F(StartStop, BroadcastOutlivesAMomentWithoutRoute) {
+  SENDER_NEED_LAN();
+  TUdpSink frames(7710);
+  TForm1* f = CreateForm();
+  f->Show();
+  ClearBoxes();
+  const auto headers = [&] {
+    std::size_t n = 0;
+    for (const TDatagram& d : frames.Datagrams()) n += d.Bytes.size() == 9 && d.Bytes.compare(0, 5, "frame") == 0;
+    return n;
+  };
+
+  f->StartBtnClick(f->StartBtn);
+  ASSERT_TRUE(PumpUntil([&] { return headers() >= 5; }));
+
+  // The host loses its broadcast route: every send fails as unreachable, and frames are still taken.
+  struct TRouteBack {
+    ~TRouteBack() { Shell("ip route replace 255.255.255.255/32 dev eth0"); }
+  } routeBack;
+  ASSERT_EQ(Shell("ip route del 255.255.255.255/32 dev eth0"), 0);
+  const std::uint32_t cut = f->FrameCount.load();
+  ASSERT_TRUE(PumpUntil([&] { return f->FrameCount.load() >= cut + 10; })) << "capture stopped with the network";
+  frames.WaitQuiet(100);
+  frames.Clear();
+
+  // Once it is back, frames go out again, each whole from its header on: nothing of the failed ones goes first.
+  ASSERT_EQ(Shell("ip route add 255.255.255.255/32 dev eth0"), 0);
+  ASSERT_TRUE(PumpUntil([&] { return headers() >= 5; }));
+  f->StopBtnClick(f->StopBtn);
+  frames.WaitQuiet(200);
+  EXPECT_GE(ParseFrames(frames.Datagrams()).size(), 5u);
+  EXPECT_TRUE(Boxes().empty());
+  ExpectSending(f, false);
 }
 
 // Without capture driver 0 the program runs in its own process: the driver table is read from its environment.
