@@ -22,9 +22,9 @@
 // With SocksServer empty and LineMode off (the suite's only use) the three layers pass everything to the base.
 //
 // Threads. The component belongs to the thread that creates it (its owner): the notifications are handled there,
-// the events fire there, and every operation is called there, with ONE exception: one other thread may call Send
-// and SendStr (nothing else) on the object while the owner handles its notifications and makes its own calls (the
-// broadcast sender's frame thread does). What makes that safe is the send guard, a mutex over the send queue, the
+// the events fire there, and every operation is called there, with ONE exception: one other thread may call Send,
+// SendStr and ClearSendQueue (nothing else) on the object while the owner handles its notifications and makes its
+// own calls (the broadcast sender's frame thread does: it drops what a failed frame left queued). What makes that safe is the send guard, a mutex over the send queue, the
 // taking of the socket handle and the mark of a send that failed on the other thread. It is held by Send and by
 // the write notification's TryToSend while they fill and drain the queue, by Flush's look at the queue, by the
 // closes and Abort while they take the handle, by Abort, Connect, Listen and the destructor while they empty the
@@ -115,8 +115,8 @@ constexpr UINT WM_ASYNCGETHOSTBYADDR = WM_USER + 3;
 constexpr UINT WM_CLOSE_DELAYED = WM_USER + 4;
 constexpr UINT WM_WSOCKET_RELEASE = WM_USER + 5;
 constexpr UINT WM_TRIGGER_EXCEPTION = WM_USER + 6;
-// What a Send on another thread left for the owner (see the top of this file): wParam the socket handle it
-// failed on, lParam the work (low 16 bits: the error, high 16 bits: TCustomWSocket's deferred-work bits).
+// What a Send on another thread left for the owner (see the top of this file): wParam the session it failed
+// in, lParam the work (low 16 bits: the error, high 16 bits: TCustomWSocket's deferred-work bits).
 constexpr UINT WM_SEND_FAILED = WM_USER + 7;
 constexpr UINT WM_TRIGGER_DATA_AVAILABLE = WM_USER + 20;
 
