@@ -14,19 +14,19 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
-constexpr const char* KBroadcastAddr = "255.255.255.255";
-constexpr const char* KAnyAddr = "0.0.0.0";
-constexpr const char* KAnnouncePort = "7712";
-constexpr const char* KAnswerPort = "7708";
-constexpr const char* KFramePort = "7710";
+constexpr const char* kBroadcastAddr = "255.255.255.255";
+constexpr const char* kAnyAddr = "0.0.0.0";
+constexpr const char* kAnnouncePort = "7712";
+constexpr const char* kAnswerPort = "7708";
+constexpr const char* kFramePort = "7710";
 
 // One datagram at a time; the sender's are at most 1514 bytes.
-constexpr int KReceiveBufferSize = 10240;
+constexpr int kReceiveBufferSize = 10240;
 
-constexpr std::uint32_t KHeaderSize = 9;
-constexpr char KHeaderMark[] = {'f', 'r', 'a', 'm', 'e'};
+constexpr std::uint32_t kHeaderSize = 9;
+constexpr char kHeaderMark[] = {'f', 'r', 'a', 'm', 'e'};
 
 void FillFormat(BITMAPINFO& format, std::int32_t width, std::int32_t height, DWORD compression) {
   format = BITMAPINFO{};
@@ -78,13 +78,13 @@ void TForm1::FormCreate(TObject*) {
   SetTop((Screen->Height() - Height()) / 2);
   FrameWidth = 352;
   FrameHeight = 288;
-  FillFormat(InFormat, FrameWidth, FrameHeight, KDivx);
+  FillFormat(InFormat, FrameWidth, FrameHeight, kDivx);
   FillFormat(OutFormat, FrameWidth, FrameHeight, BI_RGB);
   InFrame = static_cast<BYTE*>(std::calloc(FrameBufferSize(), 1));
   OutFrame = static_cast<BYTE*>(std::calloc(FrameBufferSize(), 1));
   if (!InFrame || !OutFrame) throw EOutOfResources("Out of memory for the frame buffers");
 
-  Codec = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
+  Codec = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
   if (!Codec) MessageBoxA(Handle(), "Error Init compressor", "", MB_OK);
 
   if (ICDecompressBegin(Codec, &InFormat, &OutFormat) != ICERR_OK) {
@@ -94,14 +94,14 @@ void TForm1::FormCreate(TObject*) {
 
   LoginSocket->Close();
   LoginSocket->SetProto("UDP");
-  LoginSocket->SetAddr(KBroadcastAddr);
-  LoginSocket->SetPort(KAnnouncePort);
+  LoginSocket->SetAddr(kBroadcastAddr);
+  LoginSocket->SetPort(kAnnouncePort);
   LoginSocket->Connect();
 
   try {
     SrvSocket->Close();
-    SrvSocket->SetAddr(KAnyAddr);
-    SrvSocket->SetPort(KAnswerPort);
+    SrvSocket->SetAddr(kAnyAddr);
+    SrvSocket->SetPort(kAnswerPort);
     SrvSocket->SetProto("udp");
     SrvSocket->Listen();
   } catch (...) {
@@ -119,8 +119,8 @@ void TForm1::SrvSocketDataAvailable(TObject*, WORD) {
     Received = 0;
     Overflowed = false;
     WSocket1->Close();
-    WSocket1->SetAddr(KAnyAddr);
-    WSocket1->SetPort(KFramePort);
+    WSocket1->SetAddr(kAnyAddr);
+    WSocket1->SetPort(kFramePort);
     WSocket1->SetProto("udp");
     WSocket1->Listen();
   } else if (head == "exit") {
@@ -130,15 +130,15 @@ void TForm1::SrvSocketDataAvailable(TObject*, WORD) {
 }
 
 void TForm1::WSocket1DataAvailable(TObject*, WORD) {
-  unsigned char buffer[KReceiveBufferSize];
+  unsigned char buffer[kReceiveBufferSize];
   const int N = WSocket1->Receive(buffer, sizeof buffer);
   // A failed receive brought no bytes; counting its -1 would make the gathered count go back or wrap.
   if (N < 0) return;
   if (!InFrame || !OutFrame) return;
   const auto n = static_cast<std::uint32_t>(N);
 
-  if (n == KHeaderSize && std::memcmp(buffer, KHeaderMark, sizeof KHeaderMark) == 0) {
-    FrameSize = ReadLittleEndian32(buffer + sizeof KHeaderMark);
+  if (n == kHeaderSize && std::memcmp(buffer, kHeaderMark, sizeof kHeaderMark) == 0) {
+    FrameSize = ReadLittleEndian32(buffer + sizeof kHeaderMark);
     Received = 0;
     Overflowed = false;
     return;

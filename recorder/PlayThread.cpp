@@ -7,7 +7,7 @@
 
 std::int32_t PlayWait(std::uint16_t delay, std::uint32_t t0, std::uint32_t now) {
   const auto wait = static_cast<std::int32_t>(static_cast<std::uint32_t>(delay) + t0 - now);
-  return wait > KMaxPlayWaitMs ? KMaxPlayWaitMs : wait;
+  return wait > kMaxPlayWaitMs ? kMaxPlayWaitMs : wait;
 }
 
 void TPlayThread::Execute() {

@@ -17,10 +17,10 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
-constexpr std::uint32_t KKeyFrameInterval = 125;
-constexpr DWORD KMicroSecPerFrame = 40000;  // 25 frames per second
-constexpr DWORD KStopSettleMs = 500;
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr std::uint32_t kKeyFrameInterval = 125;
+constexpr DWORD kMicroSecPerFrame = 40000;  // 25 frames per second
+constexpr DWORD kStopSettleMs = 500;
 
 void FillFormat(BITMAPINFO& format, std::int32_t width, std::int32_t height, DWORD compression) {
   format = BITMAPINFO{};
@@ -155,7 +155,7 @@ void TForm1::FormCreate(TObject*) {
   PlayInFrame = NewFrameBuffer(FrameBufferSize());
   PlayOutFrame = NewFrameBuffer(FrameBufferSize());
 
-  Codec = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
+  Codec = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
   if (!Codec) MessageBoxA(Handle(), "Error Init compressor", "", MB_OK);
 }
 
@@ -174,8 +174,8 @@ void TForm1::FormShow(TObject*) {
     MessageBoxA(Handle(), "Error!  Not found video card!", "error", MB_OK | MB_ICONERROR);
 
   FillFormat(InFormat, FrameWidth, FrameHeight, BI_RGB);
-  FillFormat(OutFormat, FrameWidth, FrameHeight, KDivx);
-  FillFormat(DecInFormat, FrameWidth, FrameHeight, KDivx);
+  FillFormat(OutFormat, FrameWidth, FrameHeight, kDivx);
+  FillFormat(DecInFormat, FrameWidth, FrameHeight, kDivx);
   FillFormat(DecOutFormat, FrameWidth, FrameHeight, BI_RGB);
 
   capSetVideoFormat(CapWnd, &InFormat, sizeof InFormat);
@@ -183,7 +183,7 @@ void TForm1::FormShow(TObject*) {
   CapParms.fAbortLeftMouse = FALSE;
   CapParms.fAbortRightMouse = FALSE;
   CapParms.fYield = static_cast<BOOL>(~0u);
-  CapParms.dwRequestMicroSecPerFrame = KMicroSecPerFrame;
+  CapParms.dwRequestMicroSecPerFrame = kMicroSecPerFrame;
   capCaptureSetSetup(CapWnd, &CapParms, sizeof CapParms);
   capOverlay(CapWnd, static_cast<BOOL>(~0u));
 
@@ -245,7 +245,7 @@ void TForm1::CaptureBtnClick(TObject*) {
 // callback is out; the compressor last. True when the file came out whole: every record and the count written.
 bool TForm1::StopRecording() {
   capCaptureStop(CapWnd);
-  Sleep(KStopSettleMs);
+  Sleep(kStopSettleMs);
   TFileStream* stream = CapStream.exchange(nullptr);
   while (CallbacksInside.load() != 0) std::this_thread::yield();
   bool whole = !WriteFailed.load();
@@ -425,7 +425,7 @@ LRESULT VideoStreamCallback(HWND, LPVIDEOHDR lpVHdr) {
     // Once the file has taken its last record the frames are only counted until the recording stops.
     if (fits && !form->WriteFailed.load()) {
       std::memcpy(form->InFrame, lpVHdr->lpData, lpVHdr->dwBytesUsed);
-      const DWORD flags = count % KKeyFrameInterval == 1 ? ICCOMPRESS_KEYFRAME : 0;
+      const DWORD flags = count % kKeyFrameInterval == 1 ? ICCOMPRESS_KEYFRAME : 0;
       DWORD codecFlags = flags;
       const DWORD result =
           ICCompress(form->Codec, flags, &form->OutFormat.bmiHeader, form->OutFrame, &form->InFormat.bmiHeader,

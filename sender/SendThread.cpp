@@ -5,7 +5,7 @@
 
 void TSendThread::Execute() {
   TForm1* form = Form1;
-  BYTE header[KFrameHeaderSize] = {'f', 'r', 'a', 'm', 'e', 0, 0, 0, 0};
+  BYTE header[kFrameHeaderSize] = {'f', 'r', 'a', 'm', 'e', 0, 0, 0, 0};
   const std::uint32_t capacity = form->FrameBufferSize();
   while (Running.load(std::memory_order_acquire)) {
     // Busy poll: a frame is sent the moment it is ready. The thread's lower priority keeps the GUI and the
@@ -28,7 +28,7 @@ void TSendThread::Execute() {
   }
 }
 
-TSendThread::TSendOutcome TSendThread::SendFrame(TForm1* form, BYTE (&header)[KFrameHeaderSize],
+TSendThread::TSendOutcome TSendThread::SendFrame(TForm1* form, BYTE (&header)[kFrameHeaderSize],
                                                  std::uint32_t size) {
   TWSocket* socket = form->WSocket1;
   try {
@@ -36,15 +36,15 @@ TSendThread::TSendOutcome TSendThread::SendFrame(TForm1* form, BYTE (&header)[KF
     header[6] = static_cast<BYTE>(size >> 8);
     header[7] = static_cast<BYTE>(size >> 16);
     header[8] = static_cast<BYTE>(size >> 24);
-    socket->Send(header, KFrameHeaderSize);
+    socket->Send(header, kFrameHeaderSize);
     const BYTE* piece = form->OutFrame;
-    for (std::uint32_t n = size / KPieceSize; n > 0; --n) {
-      Sleep(KPieceDelayMs);
-      socket->Send(piece, static_cast<int>(KPieceSize));
-      piece += KPieceSize;
+    for (std::uint32_t n = size / kPieceSize; n > 0; --n) {
+      Sleep(kPieceDelayMs);
+      socket->Send(piece, static_cast<int>(kPieceSize));
+      piece += kPieceSize;
     }
-    if (const std::uint32_t rest = size % KPieceSize; rest > 0) {
-      Sleep(KPieceDelayMs);
+    if (const std::uint32_t rest = size % kPieceSize; rest > 0) {
+      Sleep(kPieceDelayMs);
       socket->Send(piece, static_cast<int>(rest));
     }
     return TSendOutcome::Sent;

@@ -3,7 +3,7 @@
 // form's frame socket. Created and freed by the main form (Unit1.h) at Start and Stop; nothing else uses it.
 //
 // The frame on the wire: "frame" + the size as an unsigned 32-bit little-endian integer, in a datagram of its own,
-// then the bytes, handed to the socket in pieces of KPieceSize, each after a pause of KPieceDelayMs. The socket's
+// then the bytes, handed to the socket in pieces of kPieceSize, each after a pause of kPieceDelayMs. The socket's
 // send queue cuts every piece into datagrams of at most 1514 bytes.
 //
 // A send that fails drops the frame as a lost datagram would be, together with whatever of it still waits in the
@@ -18,9 +18,9 @@
 #include "gui/threads.h"
 #include "win32/win32.h"
 
-constexpr std::uint32_t KPieceSize = 10240;
-constexpr unsigned KPieceDelayMs = 5;
-constexpr int KFrameHeaderSize = 9;
+constexpr std::uint32_t kPieceSize = 10240;
+constexpr unsigned kPieceDelayMs = 5;
+constexpr int kFrameHeaderSize = 9;
 
 // Posted to the main form's window by the sender thread when the frame socket can no longer send.
 constexpr UINT WM_FRAMESOCKETLOST = WM_USER + 1;
@@ -42,5 +42,5 @@ class TSendThread : public TThread {
 
  private:
   enum class TSendOutcome { Sent, Dropped, SocketLost };
-  TSendOutcome SendFrame(TForm1* form, BYTE (&header)[KFrameHeaderSize], std::uint32_t size);
+  TSendOutcome SendFrame(TForm1* form, BYTE (&header)[kFrameHeaderSize], std::uint32_t size);
 };

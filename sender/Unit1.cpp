@@ -16,11 +16,11 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
-constexpr std::uint32_t KKeyFrameInterval = 125;
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr std::uint32_t kKeyFrameInterval = 125;
 
-const char* const KNetworkErrorText = "请检查您的TCP/IP协议是否安装!!!";
-const char* const KNetworkErrorCaption = "网络错误";
+const char* const kNetworkErrorText = "请检查您的TCP/IP协议是否安装!!!";
+const char* const kNetworkErrorCaption = "网络错误";
 
 void FillFormat(BITMAPINFO& format, std::int32_t width, std::int32_t height, DWORD compression) {
   format = BITMAPINFO{};
@@ -85,17 +85,17 @@ void TForm1::FormCreate(TObject*) {
   OutFrame = static_cast<BYTE*>(std::calloc(FrameBufferSize(), 1));
   if (!InFrame || !OutFrame) throw EOutOfResources("Out of memory for the frame buffers");
 
-  Codec = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
+  Codec = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
   if (!Codec) MessageBoxA(Handle(), "Error Init compressor", "", MB_OK);
 
   FillFormat(InFormat, FrameWidth, FrameHeight, BI_RGB);
-  FillFormat(OutFormat, FrameWidth, FrameHeight, KDivx);
+  FillFormat(OutFormat, FrameWidth, FrameHeight, kDivx);
 
   try {
     LSocket->Close();
     LSocket->SetProto("UDP");
     LSocket->SetAddr("0.0.0.0");
-    LSocket->SetPort(KAnnouncePort);
+    LSocket->SetPort(kAnnouncePort);
     LSocket->Listen();
   } catch (...) {
     ShowNetworkError();
@@ -150,8 +150,8 @@ void TForm1::StartBtnClick(TObject*) {
   try {
     WSocket1->Close();
     WSocket1->SetProto("UDP");
-    WSocket1->SetAddr(KFrameAddr);
-    WSocket1->SetPort(KFramePort);
+    WSocket1->SetAddr(kFrameAddr);
+    WSocket1->SetPort(kFramePort);
     WSocket1->Connect();
   } catch (...) {
     ShowNetworkError();
@@ -194,7 +194,7 @@ void TForm1::CloseBtnClick(TObject*) { Close(); }
 
 void TForm1::ShowNetworkError() {
   NetworkErrorShown = true;
-  MessageBoxA(Handle(), KNetworkErrorText, KNetworkErrorCaption, MB_OK | MB_ICONERROR);
+  MessageBoxA(Handle(), kNetworkErrorText, kNetworkErrorCaption, MB_OK | MB_ICONERROR);
 }
 
 void TForm1::Dispatch(TMessage& Message) {
@@ -217,22 +217,22 @@ void TForm1::LSocketDataAvailable(TObject*, WORD) {
   // No real announcement comes near this: its text is a dotted address or a host name of at most 255 characters.
   // But anyone on the network chooses a datagram's length, and the lines stay as long as the program runs, so a
   // line shows no more of the text than this. The answer still goes to the text as it came.
-  constexpr std::int32_t KLineAddressLength = 300;
+  constexpr std::int32_t kLineAddressLength = 300;
   const std::string S = LSocket->ReceiveStr();
   const std::string K = LowerCase(LeftPart(S, 12));
   const auto rest = static_cast<std::int32_t>(S.size()) - 12;
   if (K == "login_mp4_cw") {
     const std::string A = RightPart(S, rest);
-    ListBox1->Items()->Add(TimeToStr() + "  in: " + LeftPart(A, KLineAddressLength));
+    ListBox1->Items()->Add(TimeToStr() + "  in: " + LeftPart(A, kLineAddressLength));
     CliSocket->Close();
     CliSocket->SetProto("UDP");
     CliSocket->SetAddr(A);
-    CliSocket->SetPort(KAnswerPort);
+    CliSocket->SetPort(kAnswerPort);
     CliSocket->Connect();
     CliSocket->SendStr("server/" + GetLocalIP());
   } else if (K == "logoutmp4_cw") {
     const std::string A = RightPart(S, rest);
-    ListBox1->Items()->Add(TimeToStr() + "  out: " + LeftPart(A, KLineAddressLength));
+    ListBox1->Items()->Add(TimeToStr() + "  out: " + LeftPart(A, kLineAddressLength));
   }
 }
 
@@ -242,7 +242,7 @@ void TForm1::FormDestroy(TObject*) {
   CliSocket->Close();
   CliSocket->SetProto("UDP");
   CliSocket->SetAddr("255.255.255.255");
-  CliSocket->SetPort(KAnswerPort);
+  CliSocket->SetPort(kAnswerPort);
   CliSocket->Connect();
   CliSocket->SendStr("exit");
 
@@ -289,7 +289,7 @@ LRESULT VideoStreamCallback(HWND, LPVIDEOHDR lpVHdr) {
     }
     if (bytes > 0) std::memcpy(form->InFrame, lpVHdr->lpData, bytes);
 
-    DWORD key = count % KKeyFrameInterval == 1 ? 1 : 0;
+    DWORD key = count % kKeyFrameInterval == 1 ? 1 : 0;
     ICCompress(form->Codec, key ? ICCOMPRESS_KEYFRAME : 0, &form->OutFormat.bmiHeader, form->OutFrame,
                &form->InFormat.bmiHeader, form->InFrame, nullptr, &key, static_cast<LONG>(count), 0, 0, nullptr,
                nullptr);

@@ -27,10 +27,10 @@
 class TSendThread;
 
 // Where everything goes on the wire.
-constexpr const char* KFrameAddr = "255.255.255.255";
-constexpr const char* KFramePort = "7710";
-constexpr const char* KAnnouncePort = "7712";
-constexpr const char* KAnswerPort = "7708";
+constexpr const char* kFrameAddr = "255.255.255.255";
+constexpr const char* kFramePort = "7710";
+constexpr const char* kAnnouncePort = "7712";
+constexpr const char* kAnswerPort = "7708";
 
 class TForm1 : public TForm {
  public:

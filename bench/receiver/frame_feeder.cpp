@@ -32,11 +32,11 @@
 
 namespace {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
-constexpr size_t KImage = static_cast<size_t>(KWidth) * KHeight * 3;
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
-constexpr int KNoiseFields = 16;
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
+constexpr size_t kImage = static_cast<size_t>(kWidth) * kHeight * 3;
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr int kNoiseFields = 16;
 
 std::uint32_t NowMs() {
   timespec ts{};
@@ -74,12 +74,12 @@ class TFeeder {
  public:
   explicit TFeeder(size_t target) {
     if (target > 0) TDivxSettings::SetCurrent({0, 100});
-    FCodec = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-    FIn.bmiHeader = {sizeof(BITMAPINFOHEADER), KWidth, KHeight, 1, 24, BI_RGB, static_cast<DWORD>(KImage), 0, 0, 0, 0};
+    FCodec = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+    FIn.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, kHeight, 1, 24, BI_RGB, static_cast<DWORD>(kImage), 0, 0, 0, 0};
     FOut = FIn;
-    FOut.bmiHeader.biCompression = KDivx;
-    FPicture.resize(KImage + 64);
-    FFrame.resize(KImage + 64);
+    FOut.bmiHeader.biCompression = kDivx;
+    FPicture.resize(kImage + 64);
+    FFrame.resize(kImage + 64);
     if (!FCodec || ICCompressBegin(FCodec, &FIn, &FOut) != ICERR_OK) {
       std::fprintf(stderr, "receiver_bench_feeder: no DIVX codec\n");
       std::exit(1);
@@ -90,14 +90,14 @@ class TFeeder {
   // Compresses the next frame, stamped now; returns its size.
   size_t Next() {
     ++FSeq;
-    RenderPattern(FPicture.data(), KWidth, KHeight, FSeq, NowMs());
+    RenderPattern(FPicture.data(), kWidth, kHeight, FSeq, NowMs());
     if (!FNoise.empty()) {
-      const std::vector<int8_t>& noise = FNoise[FSeq % KNoiseFields];
-      for (size_t i = 0; i < KImage; ++i) {
+      const std::vector<int8_t>& noise = FNoise[FSeq % kNoiseFields];
+      for (size_t i = 0; i < kImage; ++i) {
         const int v = FPicture[i] + noise[i] * FAmplitude / 127;
         FPicture[i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
       }
-      StampFrame(FPicture.data(), KWidth, KHeight, FSeq, NowMs());  // the stamp stays clean black and white
+      StampFrame(FPicture.data(), kWidth, kHeight, FSeq, NowMs());  // the stamp stays clean black and white
     }
     ICCompress(FCodec, FSeq % 125 == 1 ? ICCOMPRESS_KEYFRAME : 0, &FOut.bmiHeader, FFrame.data(), &FIn.bmiHeader,
                FPicture.data(), nullptr, nullptr, static_cast<LONG>(FSeq), 0, 0, nullptr, nullptr);
@@ -109,7 +109,7 @@ class TFeeder {
   // The noise amplitude whose predicted frames come closest to the target.
   void Tune(size_t target) {
     std::mt19937 random(11);
-    FNoise.assign(KNoiseFields, std::vector<int8_t>(KImage));
+    FNoise.assign(kNoiseFields, std::vector<int8_t>(kImage));
     for (auto& field : FNoise)
       for (auto& n : field) n = static_cast<int8_t>(static_cast<int>(random() % 255) - 127);
     int lo = 0, hi = 127;

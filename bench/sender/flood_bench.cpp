@@ -34,8 +34,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int KFloodSeconds = 10;
-constexpr std::size_t KLongText = 65000;
+constexpr int kFloodSeconds = 10;
+constexpr std::size_t kLongText = 65000;
 
 // Datagrams that the programs of a host's network read so far (the kernel's count, which a process shows for the
 // network it is in).
@@ -147,10 +147,10 @@ class TProbe {
   }
   // perSecond 0: as fast as the socket takes them.
   long Flood(bool logins, long perSecond) {
-    const std::string rest(KLongText, 'a');
+    const std::string rest(kLongText, 'a');
     const std::string logout = "logoutmp4_cw" + rest, login = "login_mp4_cw" + rest;
     long sent = 0;
-    const auto start = Clock::now(), end = start + std::chrono::seconds(KFloodSeconds);
+    const auto start = Clock::now(), end = start + std::chrono::seconds(kFloodSeconds);
     for (auto now = start; now < end; now = Clock::now()) {
       if (perSecond > 0) std::this_thread::sleep_until(start + std::chrono::microseconds(sent * 1000000 / perSecond));
       Send(logins && sent % 2 ? login : logout, FSender);

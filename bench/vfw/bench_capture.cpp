@@ -20,12 +20,12 @@ using namespace vfwbench;
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 struct TProgram {
   HIC Codec = nullptr;
-  std::vector<uint8_t> InFrame = std::vector<uint8_t>(KBuffer), OutFrame = std::vector<uint8_t>(KBuffer);
-  BITMAPINFO InFormat = Record(BI_RGB), OutFormat = Record(KDivx);
+  std::vector<uint8_t> InFrame = std::vector<uint8_t>(kBuffer), OutFrame = std::vector<uint8_t>(kBuffer);
+  BITMAPINFO InFormat = Record(BI_RGB), OutFormat = Record(kDivx);
   uint32_t FrameCount = 0;
   std::vector<double> Micros;
 };
@@ -58,7 +58,7 @@ void StreamPattern(benchmark::State& state, LRESULT (*callback)(HWND, LPVIDEOHDR
   (void)registered;
   HWND parent = CreateWindowExA(0, "VfwBenchParent", "bench", WS_OVERLAPPED, 0, 0, 553, 338, nullptr, nullptr,
                                 nullptr, nullptr);
-  HWND window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, KWidth, KHeight, parent, 0);
+  HWND window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, kWidth, kHeight, parent, 0);
   capSetCallbackOnVideoStream(window, callback);
   if (!capDriverConnect(window, 0)) state.SkipWithError("no pattern driver");
   BITMAPINFO format = Record(BI_RGB);
@@ -78,7 +78,7 @@ void BM_CaptureCallbackCopyAndCompress(benchmark::State& state) {
   TProgram program;
   gProgram = &program;
   program.Micros.reserve(4096);
-  program.Codec = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
+  program.Codec = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
   for (auto _ : state) {
     ICCompressBegin(program.Codec, &program.InFormat, &program.OutFormat);
     StreamPattern(state, &VideoStreamCallback, 10000, std::chrono::seconds(3));
@@ -101,7 +101,7 @@ std::vector<int64_t> gLateMs;
 
 LRESULT RhythmCallback(HWND, LPVIDEOHDR header) {
   uint32_t seq = 0, ms = 0;
-  if (DecodeStamp(header->lpData, KWidth, KHeight, seq, ms)) {
+  if (DecodeStamp(header->lpData, kWidth, kHeight, seq, ms)) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     gStampMs.push_back(ms);

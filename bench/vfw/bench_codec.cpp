@@ -23,16 +23,16 @@ using namespace vfwbench;
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 // The programs' stream: a key frame every 125 frames.
 std::vector<std::vector<uint8_t>> CompressedStream() {
-  HIC hic = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  HIC hic = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+  BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
   ICCompressBegin(hic, &in, &out);
-  std::vector<uint8_t> buffer(KBuffer);
+  std::vector<uint8_t> buffer(kBuffer);
   std::vector<std::vector<uint8_t>> stream;
-  for (int n = 0; n < KFrames; ++n) {
+  for (int n = 0; n < kFrames; ++n) {
     ICCompress(hic, n == 0 ? ICCOMPRESS_KEYFRAME : 0, &out.bmiHeader, buffer.data(), &in.bmiHeader,
                const_cast<uint8_t*>(Pictures()[n].data()), nullptr, nullptr, n + 1, 0, 0, nullptr, nullptr);
     stream.emplace_back(buffer.begin(), buffer.begin() + out.bmiHeader.biSizeImage);
@@ -43,15 +43,15 @@ std::vector<std::vector<uint8_t>> CompressedStream() {
 
 void BM_ICCompress(benchmark::State& state) {
   const auto& pictures = Pictures();
-  HIC hic = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  HIC hic = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+  BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
   ICCompressBegin(hic, &in, &out);
-  std::vector<uint8_t> buffer(KBuffer);
+  std::vector<uint8_t> buffer(kBuffer);
   uint32_t n = 0;
   size_t bytes = 0;
   for (auto _ : state) {
     DWORD flags = 0;
-    const auto& picture = pictures[n % KFrames];
+    const auto& picture = pictures[n % kFrames];
     ++n;
     DWORD r = ICCompress(hic, n % 125 == 1 ? ICCOMPRESS_KEYFRAME : 0, &out.bmiHeader, buffer.data(), &in.bmiHeader,
                          const_cast<uint8_t*>(picture.data()), nullptr, &flags, static_cast<LONG>(n), 0, 0,
@@ -68,8 +68,8 @@ void BM_BareEncode(benchmark::State& state) {
   const auto& pictures = Pictures();
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
   AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->width = KWidth;
-  c->height = KHeight;
+  c->width = kWidth;
+  c->height = kHeight;
   c->pix_fmt = AV_PIX_FMT_YUV420P;
   c->time_base = AVRational{1, 25};
   c->max_b_frames = 0;
@@ -83,16 +83,16 @@ void BM_BareEncode(benchmark::State& state) {
   if (avcodec_open2(c, codec, nullptr) < 0) throw std::runtime_error("no MPEG-4 encoder");
   AVFrame* frame = av_frame_alloc();
   frame->format = AV_PIX_FMT_YUV420P;
-  frame->width = KWidth;
-  frame->height = KHeight;
+  frame->width = kWidth;
+  frame->height = kHeight;
   av_frame_get_buffer(frame, 0);
   AVPacket* packet = av_packet_alloc();
-  const int stride = KWidth * 3;
+  const int stride = kWidth * 3;
   int64_t n = 0;
   for (auto _ : state) {
-    const uint8_t* src = pictures[n % KFrames].data() + static_cast<size_t>(stride) * (KHeight - 1);
+    const uint8_t* src = pictures[n % kFrames].data() + static_cast<size_t>(stride) * (kHeight - 1);
     av_frame_make_writable(frame);
-    BgrToYuv420(src, -stride, KWidth, KHeight,
+    BgrToYuv420(src, -stride, kWidth, kHeight,
                 TYuvPlanes{frame->data[0], frame->data[1], frame->data[2], frame->linesize[0], frame->linesize[1],
                            frame->linesize[2]});
     frame->pict_type = n % 125 == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
@@ -112,18 +112,18 @@ void BM_ICDecompress(benchmark::State& state) {
   // behind it are left over, and the record's size 304,128.
   std::vector<std::vector<uint8_t>> stream = CompressedStream();
   std::vector<std::vector<uint8_t>> buffers;
-  std::vector<uint8_t> stale(KBuffer, 0);
+  std::vector<uint8_t> stale(kBuffer, 0);
   for (auto& f : stream) {
     std::memcpy(stale.data(), f.data(), f.size());
     buffers.push_back(stale);
   }
-  HIC hic = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  HIC hic = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+  BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
   ICDecompressBegin(hic, &in, &out);
-  std::vector<uint8_t> picture(KBuffer);
+  std::vector<uint8_t> picture(kBuffer);
   size_t n = 0;
   for (auto _ : state) {
-    DWORD r = ICDecompress(hic, 0, &in.bmiHeader, buffers[n++ % KFrames].data(), &out.bmiHeader, picture.data());
+    DWORD r = ICDecompress(hic, 0, &in.bmiHeader, buffers[n++ % kFrames].data(), &out.bmiHeader, picture.data());
     if (r != 0) state.SkipWithError("ICDecompress failed");
   }
   state.SetItemsProcessed(state.iterations());
@@ -140,20 +140,20 @@ void BM_BareDecode(benchmark::State& state) {
   avcodec_open2(c, codec, nullptr);
   AVFrame* frame = av_frame_alloc();
   AVPacket* packet = av_packet_alloc();
-  SwsContext* sws = sws_getContext(KWidth, KHeight, AV_PIX_FMT_YUV420P, KWidth, KHeight, AV_PIX_FMT_BGR24,
+  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_YUV420P, kWidth, kHeight, AV_PIX_FMT_BGR24,
                                    SWS_POINT, nullptr, nullptr, nullptr);
-  std::vector<uint8_t> picture(KBuffer);
-  const int stride = KWidth * 3;
+  std::vector<uint8_t> picture(kBuffer);
+  const int stride = kWidth * 3;
   size_t n = 0;
   for (auto _ : state) {
-    auto& f = stream[n++ % KFrames];
+    auto& f = stream[n++ % kFrames];
     packet->data = f.data();
     packet->size = static_cast<int>(f.size() - AV_INPUT_BUFFER_PADDING_SIZE);
     avcodec_send_packet(c, packet);
     if (avcodec_receive_frame(c, frame) == 0) {
-      uint8_t* dst[4] = {picture.data() + static_cast<size_t>(stride) * (KHeight - 1), nullptr, nullptr, nullptr};
+      uint8_t* dst[4] = {picture.data() + static_cast<size_t>(stride) * (kHeight - 1), nullptr, nullptr, nullptr};
       const int strides[4] = {-stride, 0, 0, 0};
-      sws_scale(sws, frame->data, frame->linesize, 0, KHeight, dst, strides);
+      sws_scale(sws, frame->data, frame->linesize, 0, kHeight, dst, strides);
       av_frame_unref(frame);
     }
   }
@@ -171,28 +171,28 @@ void BM_BareDecode(benchmark::State& state) {
 // One bottom-up 352 x 288 picture to 4:2:0 planes, by the encoder's conversion and by libswscale.
 void BM_BgrToYuv420(benchmark::State& state) {
   const std::vector<uint8_t>& picture = Pictures()[0];
-  std::vector<uint8_t> yuv(KWidth * KHeight * 3 / 2);
-  const int stride = KWidth * 3;
+  std::vector<uint8_t> yuv(kWidth * kHeight * 3 / 2);
+  const int stride = kWidth * 3;
   for (auto _ : state) {
-    BgrToYuv420(picture.data() + static_cast<size_t>(stride) * (KHeight - 1), -stride, KWidth, KHeight,
-                TYuvPlanes{yuv.data(), yuv.data() + KWidth * KHeight, yuv.data() + KWidth * KHeight * 5 / 4, KWidth,
-                           KWidth / 2, KWidth / 2});
+    BgrToYuv420(picture.data() + static_cast<size_t>(stride) * (kHeight - 1), -stride, kWidth, kHeight,
+                TYuvPlanes{yuv.data(), yuv.data() + kWidth * kHeight, yuv.data() + kWidth * kHeight * 5 / 4, kWidth,
+                           kWidth / 2, kWidth / 2});
     benchmark::DoNotOptimize(yuv.data());
   }
 }
 
 void BM_SwscaleBgrToYuv420(benchmark::State& state) {
   const std::vector<uint8_t>& picture = Pictures()[0];
-  std::vector<uint8_t> yuv(KWidth * KHeight * 3 / 2);
-  SwsContext* sws = sws_getContext(KWidth, KHeight, AV_PIX_FMT_BGR24, KWidth, KHeight, AV_PIX_FMT_YUV420P,
+  std::vector<uint8_t> yuv(kWidth * kHeight * 3 / 2);
+  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, kWidth, kHeight, AV_PIX_FMT_YUV420P,
                                    SWS_AREA | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
-  const int stride = KWidth * 3;
-  const uint8_t* src[4] = {picture.data() + static_cast<size_t>(stride) * (KHeight - 1), nullptr, nullptr, nullptr};
+  const int stride = kWidth * 3;
+  const uint8_t* src[4] = {picture.data() + static_cast<size_t>(stride) * (kHeight - 1), nullptr, nullptr, nullptr};
   const int srcStrides[4] = {-stride, 0, 0, 0};
-  uint8_t* dst[4] = {yuv.data(), yuv.data() + KWidth * KHeight, yuv.data() + KWidth * KHeight * 5 / 4, nullptr};
-  const int dstStrides[4] = {KWidth, KWidth / 2, KWidth / 2, 0};
+  uint8_t* dst[4] = {yuv.data(), yuv.data() + kWidth * kHeight, yuv.data() + kWidth * kHeight * 5 / 4, nullptr};
+  const int dstStrides[4] = {kWidth, kWidth / 2, kWidth / 2, 0};
   for (auto _ : state) {
-    sws_scale(sws, src, srcStrides, 0, KHeight, dst, dstStrides);
+    sws_scale(sws, src, srcStrides, 0, kHeight, dst, dstStrides);
     benchmark::DoNotOptimize(yuv.data());
   }
   sws_freeContext(sws);

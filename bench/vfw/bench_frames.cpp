@@ -9,11 +9,11 @@ namespace vfwbench {
 
 const std::vector<std::vector<uint8_t>>& Pictures() {
   static const std::vector<std::vector<uint8_t>> pictures = [] {
-    std::vector<std::vector<uint8_t>> p(KFrames, std::vector<uint8_t>(KBuffer));
+    std::vector<std::vector<uint8_t>> p(kFrames, std::vector<uint8_t>(kBuffer));
     std::mt19937 random(5);
-    for (int n = 0; n < KFrames; ++n) {
-      RenderPattern(p[n].data(), KWidth, KHeight, static_cast<uint32_t>(n + 1), static_cast<uint32_t>(n * 40));
-      for (size_t i = 0; i < KImage; ++i) {
+    for (int n = 0; n < kFrames; ++n) {
+      RenderPattern(p[n].data(), kWidth, kHeight, static_cast<uint32_t>(n + 1), static_cast<uint32_t>(n * 40));
+      for (size_t i = 0; i < kImage; ++i) {
         int v = p[n][i] + static_cast<int>(random() % 9) - 4;
         p[n][i] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
       }
@@ -26,12 +26,12 @@ const std::vector<std::vector<uint8_t>>& Pictures() {
 BITMAPINFO Record(DWORD compression) {
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = 40;
-  bi.bmiHeader.biWidth = KWidth;
-  bi.bmiHeader.biHeight = KHeight;
+  bi.bmiHeader.biWidth = kWidth;
+  bi.bmiHeader.biHeight = kHeight;
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = compression;
-  bi.bmiHeader.biSizeImage = static_cast<DWORD>(KImage);
+  bi.bmiHeader.biSizeImage = static_cast<DWORD>(kImage);
   return bi;
 }
 

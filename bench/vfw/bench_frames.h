@@ -9,11 +9,11 @@
 
 namespace vfwbench {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
-constexpr size_t KImage = static_cast<size_t>(KWidth) * KHeight * 3;
-constexpr size_t KBuffer = KImage + 64;
-constexpr int KFrames = 125;  // one key frame and the frames up to the next, as the programs send them
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
+constexpr size_t kImage = static_cast<size_t>(kWidth) * kHeight * 3;
+constexpr size_t kBuffer = kImage + 64;
+constexpr int kFrames = 125;  // one key frame and the frames up to the next, as the programs send them
 
 const std::vector<std::vector<uint8_t>>& Pictures();
 BITMAPINFO Record(DWORD compression);

@@ -25,7 +25,7 @@ using namespace vfwbench;
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 std::vector<uint8_t> ReadFile(const std::string& name) {
   std::ifstream in(std::string(TARVO_HOSTILE_DATA) + "/" + name, std::ios::binary);
@@ -52,10 +52,10 @@ std::vector<uint8_t> SecondDatagram(const std::vector<uint8_t>& pair) {
 }
 
 std::vector<uint8_t> KeyFrame(int picture) {
-  HIC hic = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  HIC hic = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+  BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
   ICCompressBegin(hic, &in, &out);
-  std::vector<uint8_t> buffer(KBuffer);
+  std::vector<uint8_t> buffer(kBuffer);
   ICCompress(hic, ICCOMPRESS_KEYFRAME, &out.bmiHeader, buffer.data(), &in.bmiHeader,
              const_cast<uint8_t*>(Pictures()[picture].data()), nullptr, nullptr, 1, 0, 0, nullptr, nullptr);
   buffer.resize(out.bmiHeader.biSizeImage);
@@ -80,10 +80,10 @@ struct TResult {
 // `decodes` times (only those are timed), then the key frame again. A frame given twice in a row would not be
 // decoded again, so ordinary frames are timed in pairs.
 TResult RunCase(const std::vector<uint8_t>& key, const std::vector<std::vector<uint8_t>>& frames, int decodes) {
-  HIC hic = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  HIC hic = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+  BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
   ICDecompressBegin(hic, &in, &out);
-  std::vector<uint8_t> input(KBuffer), picture(KBuffer);
+  std::vector<uint8_t> input(kBuffer), picture(kBuffer);
   auto decode = [&](const std::vector<uint8_t>& bytes) {
     std::fill(input.begin(), input.end(), 0);
     std::copy(bytes.begin(), bytes.end(), input.begin());

@@ -20,22 +20,22 @@ using namespace vfwbench;
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 double Psnr(const uint8_t* a, const uint8_t* b) {
   double sum = 0;
-  for (size_t i = 0; i < KImage; ++i) {
+  for (size_t i = 0; i < kImage; ++i) {
     const double d = static_cast<double>(a[i]) - b[i];
     sum += d * d;
   }
-  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(KImage)));
+  return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(kImage)));
 }
 
 const std::vector<std::vector<uint8_t>>& CleanPictures() {
   static const std::vector<std::vector<uint8_t>> pictures = [] {
-    std::vector<std::vector<uint8_t>> p(KFrames, std::vector<uint8_t>(KBuffer));
-    for (int n = 0; n < KFrames; ++n)
-      RenderPattern(p[n].data(), KWidth, KHeight, static_cast<uint32_t>(n + 1), static_cast<uint32_t>(n * 40));
+    std::vector<std::vector<uint8_t>> p(kFrames, std::vector<uint8_t>(kBuffer));
+    for (int n = 0; n < kFrames; ++n)
+      RenderPattern(p[n].data(), kWidth, kHeight, static_cast<uint32_t>(n + 1), static_cast<uint32_t>(n * 40));
     return p;
   }();
   return pictures;
@@ -46,19 +46,19 @@ void RoundTrip(benchmark::State& state, const std::vector<std::vector<uint8_t>>&
   TDivxSettings settings = saved;
   settings.Quality = static_cast<int>(state.range(0));
   TDivxSettings::SetCurrent(settings);
-  HIC encoder = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-  HIC decoder = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
-  BITMAPINFO rgb = Record(BI_RGB), divx = Record(KDivx);
+  HIC encoder = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+  HIC decoder = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
+  BITMAPINFO rgb = Record(BI_RGB), divx = Record(kDivx);
   if (ICCompressBegin(encoder, &rgb, &divx) != ICERR_OK || ICDecompressBegin(decoder, &divx, &rgb) != ICERR_OK) {
     state.SkipWithError("the codec did not begin");
     return;
   }
-  std::vector<uint8_t> compressed(KBuffer), decoded(KBuffer);
+  std::vector<uint8_t> compressed(kBuffer), decoded(kBuffer);
   double sum = 0, worst = 99;
   size_t bytes = 0;
   int stamped = 0;
   for (auto _ : state) {
-    for (int n = 0; n < KFrames; ++n) {
+    for (int n = 0; n < kFrames; ++n) {
       const uint32_t seq = static_cast<uint32_t>(n + 1);
       if (ICCompress(encoder, n % 125 == 0 ? ICCOMPRESS_KEYFRAME : 0, &divx.bmiHeader, compressed.data(),
                      &rgb.bmiHeader, const_cast<uint8_t*>(pictures[n].data()), nullptr, nullptr,
@@ -68,12 +68,12 @@ void RoundTrip(benchmark::State& state, const std::vector<std::vector<uint8_t>>&
         break;
       }
       bytes += divx.bmiHeader.biSizeImage;
-      divx.bmiHeader.biSizeImage = static_cast<DWORD>(KImage);  // as the receiver's record stays
+      divx.bmiHeader.biSizeImage = static_cast<DWORD>(kImage);  // as the receiver's record stays
       const double psnr = Psnr(pictures[n].data(), decoded.data());
       sum += psnr;
       worst = std::min(worst, psnr);
       uint32_t stampSeq = 0, stampMs = 0;
-      if (DecodeStamp(decoded.data(), KWidth, KHeight, stampSeq, stampMs) && stampSeq == seq &&
+      if (DecodeStamp(decoded.data(), kWidth, kHeight, stampSeq, stampMs) && stampSeq == seq &&
           stampMs == static_cast<uint32_t>(n * 40))
         ++stamped;
     }
@@ -81,10 +81,10 @@ void RoundTrip(benchmark::State& state, const std::vector<std::vector<uint8_t>>&
   ICClose(decoder);
   ICClose(encoder);
   TDivxSettings::SetCurrent(saved);
-  state.counters["psnr_mean_db"] = sum / KFrames;
+  state.counters["psnr_mean_db"] = sum / kFrames;
   state.counters["psnr_min_db"] = worst;
-  state.counters["stamps_decoded_pct"] = 100.0 * stamped / KFrames;
-  state.counters["bytes_per_frame"] = static_cast<double>(bytes) / KFrames;
+  state.counters["stamps_decoded_pct"] = 100.0 * stamped / kFrames;
+  state.counters["bytes_per_frame"] = static_cast<double>(bytes) / kFrames;
 }
 
 void BM_QualityCameraLike(benchmark::State& state) { RoundTrip(state, Pictures()); }

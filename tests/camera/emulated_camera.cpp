@@ -68,7 +68,7 @@ int64_t NowNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-constexpr int64_t KNever = INT64_MAX;
+constexpr int64_t kNever = INT64_MAX;
 
 // ---- What the camera is -------------------------------------------------------------------------------------------
 
@@ -260,7 +260,7 @@ struct TOpenFile {
     return Start + static_cast<int64_t>((static_cast<uint64_t>(n) + 1) * 1000000000ULL / Config.Fps);
   }
   bool Stalled() const { return Config.Fault == TFault::Stall && Next >= Config.After; }
-  int64_t NextDue() const { return !Streaming || Gone || Stalled() ? KNever : Due(Next); }
+  int64_t NextDue() const { return !Streaming || Gone || Stalled() ? kNever : Due(Next); }
 };
 
 std::mutex gLock;
@@ -394,9 +394,9 @@ void CopyName(T& field, const char* text) {
   ::strncpy(reinterpret_cast<char*>(field), text, sizeof field - 1);
 }
 
-constexpr int KWaitForFrame = -1;
+constexpr int kWaitForFrame = -1;
 
-// One ioctl on an open file of the camera, under gLock: 0 or an errno, or KWaitForFrame from a DQBUF on a
+// One ioctl on an open file of the camera, under gLock: 0 or an errno, or kWaitForFrame from a DQBUF on a
 // blocking file that finds no frame.
 int Answer(TOpenFile& f, unsigned long request, void* arg) {
   if (f.Gone) return ENODEV;
@@ -532,7 +532,7 @@ int Answer(TOpenFile& f, unsigned long request, void* arg) {
       auto* b = static_cast<v4l2_buffer*>(arg);
       if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || b->memory != V4L2_MEMORY_MMAP) return EINVAL;
       if (!f.Streaming) return EINVAL;
-      if (f.Done.empty()) return f.NonBlocking ? EAGAIN : KWaitForFrame;
+      if (f.Done.empty()) return f.NonBlocking ? EAGAIN : kWaitForFrame;
       const uint32_t index = f.Done.front();
       f.Done.pop_front();
       TBuffer& buf = f.Buffers[index];
@@ -587,7 +587,7 @@ bool CameraIoctl(int fd, unsigned long request, void* arg, int& result) {
       TOpenFile* f = Find(fd);
       if (!f) return false;
       const int error = Answer(*f, request, arg);
-      if (error != KWaitForFrame) {
+      if (error != kWaitForFrame) {
         result = error ? -1 : 0;
         if (error) errno = error;
         return true;
@@ -595,7 +595,7 @@ bool CameraIoctl(int fd, unsigned long request, void* arg, int& result) {
       wakeAt = f->NextDue();
     }
     // A blocking DQBUF waits for the next frame, as long as one may come.
-    const int64_t wait = wakeAt == KNever ? 10000000 : std::max<int64_t>(0, wakeAt - NowNs());
+    const int64_t wait = wakeAt == kNever ? 10000000 : std::max<int64_t>(0, wakeAt - NowNs());
     timespec ts{static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
     nanosleep(&ts, nullptr);
   }
@@ -642,7 +642,7 @@ bool AnyCamera(const pollfd* fds, nfds_t n) {
 // poll and ppoll over a set that holds the camera's fd: its readiness comes from here, the others' from the
 // C library, waiting no longer than the next frame falls due.
 int CameraPoll(pollfd* fds, nfds_t n, int64_t timeoutNs, const sigset_t* mask) {
-  const int64_t deadline = timeoutNs < 0 ? KNever : NowNs() + timeoutNs;
+  const int64_t deadline = timeoutNs < 0 ? kNever : NowNs() + timeoutNs;
   std::vector<pollfd> others(fds, fds + n);
   std::vector<bool> camera(n, false);
   for (;;) {
@@ -666,7 +666,7 @@ int CameraPoll(pollfd* fds, nfds_t n, int64_t timeoutNs, const sigset_t* mask) {
     timespec ts{}, *tp = nullptr;
     if (ready) {
       tp = &ts;
-    } else if (wakeAt != KNever) {
+    } else if (wakeAt != kNever) {
       const int64_t wait = std::max<int64_t>(0, wakeAt - NowNs());
       ts = {static_cast<time_t>(wait / 1000000000), static_cast<long>(wait % 1000000000)};
       tp = &ts;

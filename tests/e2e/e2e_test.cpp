@@ -27,17 +27,17 @@
 using namespace tarvo::e2e;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-using tarvo::lan::KPatience;
+using tarvo::lan::kPatience;
 
 namespace {
 
-const std::string KSenderTitle = "Tarvo MPEG4 Video Broadcast";
-const std::string KReceiverTitle = "Tarvo MPEG4 video receiver (Velmora)";
+const std::string kSenderTitle = "Tarvo MPEG4 Video Broadcast";
+const std::string kReceiverTitle = "Tarvo MPEG4 video receiver (Velmora)";
 
 // Where the sender's controls are, in its client area (its stored form description).
-constexpr int KStartX = 402 + 135 / 2, KStartY = 58 + 24 / 2;
+constexpr int kStartX = 402 + 135 / 2, kStartY = 58 + 24 / 2;
 // The list of announcements: ListBox1 inside GroupBox1.
-constexpr int KListLeft = 396 + 8, KListTop = 184 + 24, KListWidth = 121, KListHeight = 73;
+constexpr int kListLeft = 396 + 8, kListTop = 184 + 24, kListWidth = 121, kListHeight = 73;
 
 void Figure(const std::string& text) {
   std::printf("[e2e] %s\n", text.c_str());
@@ -52,11 +52,11 @@ std::string Fixed(double v, int digits = 1) {
 
 // Lines of text in the sender's list: bands of rows that hold text-coloured (dark maroon) pixels.
 int ListLines(const TImage& image) {
-  if (image.Width < KListLeft + KListWidth || image.Height < KListTop + KListHeight) return -1;
+  if (image.Width < kListLeft + kListWidth || image.Height < kListTop + kListHeight) return -1;
   int lines = 0, run = 0;
-  for (int y = KListTop + 1; y < KListTop + KListHeight - 1; ++y) {
+  for (int y = kListTop + 1; y < kListTop + kListHeight - 1; ++y) {
     bool text = false;
-    for (int x = KListLeft + 2; x < KListLeft + KListWidth - 2 && !text; ++x) {
+    for (int x = kListLeft + 2; x < kListLeft + kListWidth - 2 && !text; ++x) {
       const std::uint32_t p = image.At(x, y);
       const int g = static_cast<int>((p >> 8) & 0xFF);
       text = g < 110;  // the list's background has green 158, its text 0
@@ -131,13 +131,13 @@ class TBroadcastTest : public tarvo::lan::TLanTest {
                                  std::string(path), p.ErrorLog})
       argv.push_back(a);
     p.Pid = Lan().Start(host, argv);
-    p.Window = FDisplay->WaitWindow(title, p.Pid, KPatience);
+    p.Window = FDisplay->WaitWindow(title, p.Pid, kPatience);
     EXPECT_NE(p.Window, 0u) << name << " on host" << host << " showed no window; see " << p.ErrorLog;
     return p;
   }
 
   TProgram StartSender(int host, const std::string& name) {
-    TProgram p = Launch(host, TARVOCAST_PATH, KSenderTitle, name);
+    TProgram p = Launch(host, TARVOCAST_PATH, kSenderTitle, name);
     if (p.Window) {
       FDisplay->Move(p.Window, 20, 20);
       FDisplay->Raise(p.Window);
@@ -146,7 +146,7 @@ class TBroadcastTest : public tarvo::lan::TLanTest {
   }
 
   TProgram StartReceiver(int host, int slot) {
-    TProgram p = Launch(host, TARVOVIEW_PATH, KReceiverTitle, "tarvoview-host" + std::to_string(host));
+    TProgram p = Launch(host, TARVOVIEW_PATH, kReceiverTitle, "tarvoview-host" + std::to_string(host));
     if (p.Window) FDisplay->Move(p.Window, 20 + slot * 400, 600);
     return p;
   }
@@ -164,7 +164,7 @@ class TBroadcastTest : public tarvo::lan::TLanTest {
   }
 
   // The window manager's close request; the exit status of the program.
-  int Close(TProgram& p, milliseconds timeout = KPatience) {
+  int Close(TProgram& p, milliseconds timeout = kPatience) {
     if (!Running(p)) return p.Status;
     EXPECT_TRUE(FDisplay->RequestClose(p.Window));
     p.Status = Lan().Wait(p.Pid, timeout);
@@ -182,7 +182,7 @@ class TBroadcastTest : public tarvo::lan::TLanTest {
   }
 
   // Checks done() every 200 ms until it holds; false when it still does not after timeout.
-  static bool WaitUntil(const std::function<bool()>& done, milliseconds timeout = KPatience) {
+  static bool WaitUntil(const std::function<bool()>& done, milliseconds timeout = kPatience) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
       if (std::chrono::steady_clock::now() >= deadline) return false;
@@ -322,7 +322,7 @@ TEST_F(TCleanBroadcastTest, ThreeReceiversFindTheSenderAndPaintItsFrames) {
   TProgram sender = StartSender(1, "tarvocast-1");
   ASSERT_NE(sender.Window, 0u);
   int lines = 0;
-  EXPECT_TRUE(WaitFound(sender, 3, milliseconds(3000), KPatience, &lines)) << "the list shows " << lines << " lines";
+  EXPECT_TRUE(WaitFound(sender, 3, milliseconds(3000), kPatience, &lines)) << "the list shows " << lines << " lines";
   std::map<std::string, int> addresses;
   for (const TWireEvent& e : Wire())
     if (e.Kind == "login" && e.Ms >= announcedBy) ++addresses[e.Address];
@@ -350,7 +350,7 @@ TEST_F(TCleanBroadcastTest, ThreeReceiversFindTheSenderAndPaintItsFrames) {
   Screenshot("2-found");
 
   // Start, as a person clicks it; a minute of video.
-  ASSERT_TRUE(FDisplay->Click(sender.Window, KStartX, KStartY));
+  ASSERT_TRUE(FDisplay->Click(sender.Window, kStartX, kStartY));
   const std::uint64_t started = NowMs();
   std::vector<TProgram*> all{&sender};
   for (TProgram& r : receivers) all.push_back(&r);
@@ -390,8 +390,8 @@ TEST_F(TCleanBroadcastTest, ThreeReceiversFindTheSenderAndPaintItsFrames) {
   const std::uint64_t startedAgain = NowMs();
   TProgram again = StartSender(1, "tarvocast-2");
   ASSERT_NE(again.Window, 0u);
-  EXPECT_TRUE(WaitFound(again, 3, milliseconds(3000), KPatience, &lines)) << "the list shows " << lines << " lines";
-  ASSERT_TRUE(FDisplay->Click(again.Window, KStartX, KStartY));
+  EXPECT_TRUE(WaitFound(again, 3, milliseconds(3000), kPatience, &lines)) << "the list shows " << lines << " lines";
+  ASSERT_TRUE(FDisplay->Click(again.Window, kStartX, kStartY));
   std::vector<TProgram*> running{&again};
   for (TProgram& r : receivers) running.push_back(&r);
   Pause(seconds(6), running);
@@ -441,7 +441,7 @@ TEST_F(TLossyBroadcastTest, ReceiverBehindLossAndReorderingKeepsPainting) {
   TProgram sender = StartSender(1, "tarvocast");
   ASSERT_NE(sender.Window, 0u);
   int lines = 0;
-  ASSERT_TRUE(WaitFound(sender, 2, milliseconds(3000), KPatience, &lines)) << "the list shows " << lines << " lines";
+  ASSERT_TRUE(WaitFound(sender, 2, milliseconds(3000), kPatience, &lines)) << "the list shows " << lines << " lines";
 
   // What host3 receives: 2 % of the datagrams dropped; of the rest 5 % through a slow class, overtaken by later ones.
   const std::string port = "p3";
@@ -462,7 +462,7 @@ TEST_F(TLossyBroadcastTest, ReceiverBehindLossAndReorderingKeepsPainting) {
   std::string nftOutput;
   if (InBridge({"nft", "-f", rules}, &nftOutput) != 0) GTEST_SKIP() << "nftables cannot shape the bridge: " << nftOutput;
 
-  ASSERT_TRUE(FDisplay->Click(sender.Window, KStartX, KStartY));
+  ASSERT_TRUE(FDisplay->Click(sender.Window, kStartX, kStartY));
   Pause(seconds(15), {&sender, &clean, &lossy});
   Screenshot("lossy-streaming");
   Pause(seconds(15), {&sender, &clean, &lossy});

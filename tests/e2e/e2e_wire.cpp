@@ -29,8 +29,8 @@
 
 namespace {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
 
 std::uint64_t NowMs() {
   timespec ts{};
@@ -69,15 +69,15 @@ class TWitness {
     FCodec = ICOpen(ICTYPE_VIDEO, mmioFOURCC('D', 'I', 'V', 'X'), ICMODE_FASTDECOMPRESS);
     for (BITMAPINFO* f : {&FIn, &FOutFormat}) {
       f->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-      f->bmiHeader.biWidth = KWidth;
-      f->bmiHeader.biHeight = KHeight;
+      f->bmiHeader.biWidth = kWidth;
+      f->bmiHeader.biHeight = kHeight;
       f->bmiHeader.biPlanes = 1;
       f->bmiHeader.biBitCount = 24;
-      f->bmiHeader.biSizeImage = KWidth * KHeight * 3;
+      f->bmiHeader.biSizeImage = kWidth * kHeight * 3;
     }
     FIn.bmiHeader.biCompression = mmioFOURCC('D', 'I', 'V', 'X');
     if (FCodec) ICDecompressBegin(FCodec, &FIn, &FOutFormat);
-    FPicture.resize(KWidth * KHeight * 3);
+    FPicture.resize(kWidth * kHeight * 3);
   }
   ~TWitness() {
     if (FCodec) ICClose(FCodec);
@@ -110,12 +110,12 @@ class TWitness {
     FGathering = false;
     std::string seq = "-";
     if (FCodec) {
-      std::vector<unsigned char> input(KWidth * KHeight * 3 + 64);
+      std::vector<unsigned char> input(kWidth * kHeight * 3 + 64);
       std::memcpy(input.data(), FFrame.data(), std::min(FFrame.size(), input.size()));
       std::uint32_t s = 0, ms = 0;
       if (ICDecompress(FCodec, 0, &FIn.bmiHeader, input.data(), &FOutFormat.bmiHeader, FPicture.data()) ==
               static_cast<DWORD>(ICERR_OK) &&
-          DecodeStamp(FPicture.data(), KWidth, KHeight, s, ms))
+          DecodeStamp(FPicture.data(), kWidth, kHeight, s, ms))
         seq = std::to_string(s);
     }
     Line("frame " + seq + " " + (IsKeyFrame(FFrame) ? "1" : "0") + " " + std::to_string(FFrame.size()));

@@ -100,7 +100,7 @@ TEST_F(LoopTest, PostedMessagesAndTimerTicksTakeTurnsInOrderAndNothingRunsAfterT
   form->Timer1->SetInterval(30);
   form->Timer1->SetEnabled(true);
   PostMessageA(Probe, WM_PROBE, 1, 0);
-  TWatchdog watchdog(KPatienceMs);
+  TWatchdog watchdog(kPatienceMs);
   Application->Run();
   EXPECT_EQ(gCalls, (std::vector<std::string>{"FormShow(TestForm)", "msg 1", "Timer1Timer(Timer1)", "msg 2",
                                               "Timer1Timer(Timer1)", "FormDestroy(TestForm)",
@@ -166,7 +166,7 @@ TEST_F(LoopTest, OnDestroyFindsTheChildWindowsAndAnotherPumpThenBringsNoTick) {
   };
   form->Timer1->SetInterval(20);
   form->Timer1->SetEnabled(true);
-  TWatchdog watchdog(KPatienceMs);
+  TWatchdog watchdog(kPatienceMs);
   Application->Run();
   EXPECT_TRUE(childAlive);
   EXPECT_FALSE(IsWindow(child));  // gone with the form's window
@@ -189,7 +189,7 @@ TEST_F(LoopTest, ATimerTicksEverySecondByDefaultAndEnablingItAgainKeepsItsRhythm
   // would ever come.
   QElapsedTimer clock;
   clock.start();
-  while (clock.elapsed() < KPatienceMs && ticks < 3) {
+  while (clock.elapsed() < kPatienceMs && ticks < 3) {
     timer.SetEnabled(true);
     Pump(30);
   }
@@ -241,7 +241,7 @@ TEST_F(LoopTest, ACloseEndsTheLoopEvenWhenAnotherPumpTookTheQuitMessage) {
     Form->Close();
   };
   Form->Timer1->SetEnabled(true);
-  TWatchdog watchdog(KPatienceMs);
+  TWatchdog watchdog(kPatienceMs);
   Application->Run();
   Form = nullptr;  // Run destroyed it
   EXPECT_TRUE(Application->Terminated());
@@ -252,7 +252,7 @@ TEST_F(LoopTest, AQuitMessageEndsTheLoopAndSetsTheTerminateFlag) {
   Application->CreateForm(Form);
   EXPECT_FALSE(ApplicationTerminated());
   PostQuitMessage(0);
-  TWatchdog watchdog(KPatienceMs);
+  TWatchdog watchdog(kPatienceMs);
   Application->Run();
   Form = nullptr;
   EXPECT_TRUE(Application->Terminated());

@@ -72,14 +72,14 @@ void FreeForm(TCustomForm* form);
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr int KPatienceMs = 60000;
+constexpr int kPatienceMs = 60000;
 
 // Processes events (Qt's and the platform queue) for about ms milliseconds.
 void Pump(int ms);
 // Processes events until pred holds or timeoutMs passes; whether it holds.
-bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = KPatienceMs);
+bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = kPatienceMs);
 // Sleeps in short steps, processing nothing, until pred holds or timeoutMs passes; whether it holds.
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = KPatienceMs);
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kPatienceMs);
 
 // Runs this test program again as a child that runs the named scenario (registered with TEST_CHILD), with the
 // extra environment variables given; its exit status, and what it wrote to standard error.

@@ -21,7 +21,7 @@ namespace tarvo::lan {
 
 // How long waits for a process on a host last by default: generous, for a loaded machine and a sanitizer build.
 // A wait ends as soon as the process does; only a hung one costs this long.
-inline constexpr std::chrono::seconds KPatience{60};
+inline constexpr std::chrono::seconds kPatience{60};
 
 class ELanError : public std::runtime_error {
 public:
@@ -41,7 +41,7 @@ std::string LanToolPath();
 // to this process's. The default lies above the tool's own waits (a minute for a holder to start); a program that
 // it runs on a host may need longer.
 int RunLanTool(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr,
-               std::chrono::milliseconds timeout = 2 * KPatience);
+               std::chrono::milliseconds timeout = 2 * kPatience);
 
 class TLan {
 public:
@@ -75,15 +75,15 @@ public:
   pid_t Fork(int host, const std::function<int()>& fn);
   // Waits for a process that Start or Fork made: its exit status, 128 + signal when a signal ended it, or
   // TimedOut, after killing its process group, when it outlives the timeout.
-  int Wait(pid_t pid, std::chrono::milliseconds timeout = KPatience);
+  int Wait(pid_t pid, std::chrono::milliseconds timeout = kPatience);
   // Signals a process that Start or Fork made, with its process group.
   void Kill(pid_t pid, int signal = SIGKILL);
 
   // Start and Wait in one; the program's standard output goes to out when given.
   int Run(int host, const std::vector<std::string>& argv, std::string* out = nullptr,
-          std::chrono::milliseconds timeout = KPatience);
+          std::chrono::milliseconds timeout = kPatience);
   // Fork and Wait in one.
-  int RunFunction(int host, const std::function<int()>& fn, std::chrono::milliseconds timeout = KPatience);
+  int RunFunction(int host, const std::function<int()>& fn, std::chrono::milliseconds timeout = kPatience);
 
   // Puts netem on the host's bridge port, replacing what was there: it shapes every packet the host receives
   // ("loss 30%", "delay 50ms 10ms", "duplicate 100%", "delay 10ms reorder 25% 50%"). Throws ELanError with

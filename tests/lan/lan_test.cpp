@@ -21,7 +21,7 @@
 
 using namespace std::chrono_literals;
 using tarvo::lan::ELanError;
-using tarvo::lan::KPatience;
+using tarvo::lan::kPatience;
 using tarvo::lan::RunLanTool;
 using tarvo::lan::TLan;
 
@@ -101,17 +101,17 @@ bool SendTo(int fd, const std::string& address, int port, const std::string& dat
 }
 
 // What BroadcastFrom sends after its copies: a host that receives it has received all that came before.
-const std::string KEnd = "end";
+const std::string kEnd = "end";
 
-// Counts the datagrams equal to data that reach port 7712 until KEnd arrives, or until the test signals stop
-// (to a host that cannot hear KEnd, once the others have heard it): then it counts what is waiting and ends.
+// Counts the datagrams equal to data that reach port 7712 until kEnd arrives, or until the test signals stop
+// (to a host that cannot hear kEnd, once the others have heard it): then it counts what is waiting and ends.
 // The count is its exit status on a host; 251 when neither came in time.
 int CountBroadcasts(const TReady& ready, const TReady& stop, const std::string& data) {
   int fd = UdpSocket(7712);
   if (fd < 0) return 250;
   ready.Signal();
   int count = 0;
-  auto deadline = std::chrono::steady_clock::now() + KPatience;
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd p[2] = {{fd, POLLIN, 0}, {stop.ReadEnd(), POLLIN, 0}};
     if (poll(p, 2, 1000) < 0) return 250;
@@ -119,7 +119,7 @@ int CountBroadcasts(const TReady& ready, const TReady& stop, const std::string& 
     sockaddr_in from{};
     if (p[0].revents) {
       if (!ReceiveOne(fd, 0ms, &got, &from)) continue;
-      if (got == KEnd) return count;
+      if (got == kEnd) return count;
       count += got == data;
     } else if (p[1].revents) {
       while (ReceiveOne(fd, 0ms, &got, &from)) count += got == data;
@@ -132,7 +132,7 @@ int CountBroadcasts(const TReady& ready, const TReady& stop, const std::string& 
 int BroadcastFrom(int copies, const std::string& data) {
   int fd = UdpSocket(0, true);
   for (int i = 0; i <= copies; ++i) {
-    if (fd < 0 || !SendTo(fd, "255.255.255.255", 7712, i < copies ? data : KEnd)) return 1;
+    if (fd < 0 || !SendTo(fd, "255.255.255.255", 7712, i < copies ? data : kEnd)) return 1;
     std::this_thread::sleep_for(20ms);
   }
   return 0;
@@ -218,7 +218,7 @@ TEST_F(LanBroadcast, ReachesEveryOtherHostAndTheAnswersComeBack) {
     ready.Signal();
     std::string got;
     sockaddr_in from{};
-    if (!ReceiveOne(fd, KPatience, &got, &from)) {
+    if (!ReceiveOne(fd, kPatience, &got, &from)) {
       std::fprintf(stderr, "%s: no broadcast arrived\n", OwnHostName().c_str());
       return 3;
     }
@@ -230,7 +230,7 @@ TEST_F(LanBroadcast, ReachesEveryOtherHostAndTheAnswersComeBack) {
   };
   pid_t second = Lan().Fork(2, listener);
   pid_t third = Lan().Fork(3, listener);
-  ASSERT_TRUE(ready.WaitFor(2, KPatience));
+  ASSERT_TRUE(ready.WaitFor(2, kPatience));
 
   int sent = Lan().RunFunction(1, [&] {
     int fd = UdpSocket(7708, true);
@@ -238,7 +238,7 @@ TEST_F(LanBroadcast, ReachesEveryOtherHostAndTheAnswersComeBack) {
     std::set<std::string> answers;
     std::string got;
     sockaddr_in from{};
-    while (answers.size() < 2 && ReceiveOne(fd, KPatience, &got, &from))
+    while (answers.size() < 2 && ReceiveOne(fd, kPatience, &got, &from))
       answers.insert(got + " from " + inet_ntoa(from.sin_addr));
     std::set<std::string> expected = {"server/host2 from " + Lan().Address(2), "server/host3 from " + Lan().Address(3)};
     if (answers != expected) {
@@ -259,7 +259,7 @@ TEST(LanIsolation, TwoLansAtOnceDoNotHearEachOther) {
   TReady ready, stopHere, stopThere;
   pid_t here = one.Fork(2, [&] { return CountBroadcasts(ready, stopHere, "hello"); });
   pid_t there = other.Fork(2, [&] { return CountBroadcasts(ready, stopThere, "hello"); });
-  ASSERT_TRUE(ready.WaitFor(2, KPatience));
+  ASSERT_TRUE(ready.WaitFor(2, kPatience));
   EXPECT_EQ(one.RunFunction(1, [] { return BroadcastFrom(1, "hello"); }), 0);
   EXPECT_EQ(one.Wait(here), 1);
   stopThere.Signal();  // what crossed over would have arrived by now, as it did on the LAN that sent it
@@ -375,7 +375,7 @@ protected:
     TReady ready, stopSecond, stopThird;
     pid_t second = Lan().Fork(2, [&] { return CountBroadcasts(ready, stopSecond, "frame"); });
     pid_t third = Lan().Fork(3, [&] { return CountBroadcasts(ready, stopThird, "frame"); });
-    if (!ready.WaitFor(2, KPatience)) ADD_FAILURE() << "the receivers did not start";
+    if (!ready.WaitFor(2, kPatience)) ADD_FAILURE() << "the receivers did not start";
     EXPECT_EQ(Lan().RunFunction(1, [] { return BroadcastFrom(3, "frame"); }), 0);
     std::pair<int, int> got;
     got.first = Lan().Wait(second);
@@ -454,7 +454,7 @@ TEST(LanTeardown, FollowsTheOwnerWhenItDies) {
   kill(owner, SIGKILL);
   waitpid(owner, nullptr, 0);
   ASSERT_EQ(up, 0) << err;
-  auto deadline = std::chrono::steady_clock::now() + KPatience;
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
   while (std::filesystem::exists(dir) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(50ms);
   EXPECT_EQ(InfoValue(name, "parent"), "") << "still up after its owner died";
@@ -526,7 +526,7 @@ TEST(LanTool, NeverRunsACommandOffItsHost) {
   TLan lan(2);
   pid_t holder = lan.HostPid(2);
   kill(holder, SIGKILL);
-  auto deadline = std::chrono::steady_clock::now() + KPatience;
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
   while (Running(holder) && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
   std::string out, err;
   EXPECT_NE(RunLanTool({"run", lan.Name(), "2", "hostname"}, &out, &err), 0);

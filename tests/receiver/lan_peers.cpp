@@ -30,7 +30,7 @@ int AnswerAnnouncement(const std::string& ownAddress) {
   const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
   sockaddr_in local{};
   local.sin_family = AF_INET;
-  local.sin_port = htons(KAnnouncePort);
+  local.sin_port = htons(kAnnouncePort);
   if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return 2;
   pollfd p{fd, POLLIN, 0};
   char buffer[512];
@@ -39,7 +39,7 @@ int AnswerAnnouncement(const std::string& ownAddress) {
     const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     const std::string text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
     if (text.rfind("login_mp4_cw", 0) == 0)
-      result = SendTo(fd, text.substr(12).c_str(), KAnswerPort, "server/" + ownAddress) ? 0 : 3;
+      result = SendTo(fd, text.substr(12).c_str(), kAnswerPort, "server/" + ownAddress) ? 0 : 3;
   }
   ::close(fd);
   return result;
@@ -50,7 +50,7 @@ bool BroadcastFrames(const std::vector<TDatagrams>& frames, int pauseMs) {
   int on = 1;
   bool sent = ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
   for (const TDatagrams& frame : frames) {
-    for (const std::string& d : frame) sent = sent && SendTo(fd, "255.255.255.255", KFramePort, d);
+    for (const std::string& d : frame) sent = sent && SendTo(fd, "255.255.255.255", kFramePort, d);
     std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
   }
   ::close(fd);

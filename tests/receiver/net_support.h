@@ -18,10 +18,10 @@ const std::string& PrivateLoopbackProblem();
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr std::chrono::seconds KPatience{60};
+constexpr std::chrono::seconds kPatience{60};
 
 // Handles the GUI thread's messages (socket notifications, timer ticks) until pred holds or timeout passes.
-bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = KPatience);
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = kPatience);
 void PumpFor(std::chrono::milliseconds duration);
 
 // A plain datagram socket of the private namespace, sending to 127.0.0.1.
@@ -47,6 +47,6 @@ class TPeer {
 // Bytes waiting in the receive queue of this namespace's UDP sockets bound to port.
 long QueuedBytes(std::uint16_t port);
 
-constexpr std::uint16_t KAnnouncePort = 7712;
-constexpr std::uint16_t KAnswerPort = 7708;
-constexpr std::uint16_t KFramePort = 7710;
+constexpr std::uint16_t kAnnouncePort = 7712;
+constexpr std::uint16_t kAnswerPort = 7708;
+constexpr std::uint16_t kFramePort = 7710;

@@ -33,20 +33,20 @@ void PumpFor(std::chrono::milliseconds duration) {
 
 namespace {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
-constexpr std::size_t KStride = KWidth * 3;
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
+constexpr std::size_t kStride = kWidth * 3;
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 BITMAPINFO Format(DWORD compression) {
   BITMAPINFO f{};
   f.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  f.bmiHeader.biWidth = KWidth;
-  f.bmiHeader.biHeight = KHeight;
+  f.bmiHeader.biWidth = kWidth;
+  f.bmiHeader.biHeight = kHeight;
   f.bmiHeader.biPlanes = 1;
   f.bmiHeader.biBitCount = 24;
   f.bmiHeader.biCompression = compression;
-  f.bmiHeader.biSizeImage = KWidth * KHeight * 3;
+  f.bmiHeader.biSizeImage = kWidth * kHeight * 3;
   return f;
 }
 
@@ -69,37 +69,37 @@ std::vector<std::string> FrameDatagrams(const std::string& frame) {
 }
 
 std::vector<BYTE> StampedPicture(std::uint32_t seq) {
-  std::vector<BYTE> p(KStride * KHeight);
-  for (int y = 0; y < KHeight; ++y)
-    for (int x = 0; x < KWidth; ++x) {
-      BYTE* px = &p[static_cast<std::size_t>(y) * KStride + static_cast<std::size_t>(x) * 3];
+  std::vector<BYTE> p(kStride * kHeight);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      BYTE* px = &p[static_cast<std::size_t>(y) * kStride + static_cast<std::size_t>(x) * 3];
       px[0] = static_cast<BYTE>((x + 4 * seq) & 0xFF);
       px[1] = static_cast<BYTE>((y * 2 + seq) & 0xFF);
       px[2] = static_cast<BYTE>(((x / 32 + y / 32 + seq / 4) % 2) ? 200 : 40);
     }
-  StampFrame(p.data(), KWidth, KHeight, seq, seq * 40);
+  StampFrame(p.data(), kWidth, kHeight, seq, seq * 40);
   return p;
 }
 
 bool PictureStamp(const std::vector<BYTE>& picture, std::uint32_t& seq) {
   std::uint32_t ms = 0;
-  if (picture.size() < KStride * KHeight) return false;
-  return DecodeStamp(picture.data(), KWidth, KHeight, seq, ms);
+  if (picture.size() < kStride * kHeight) return false;
+  return DecodeStamp(picture.data(), kWidth, kHeight, seq, ms);
 }
 
 std::vector<std::string> EncodeStream(std::uint32_t count, std::uint32_t keyInterval) {
   std::vector<std::string> frames;
-  HIC codec = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
+  HIC codec = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
   EXPECT_NE(codec, nullptr);
   if (!codec) return frames;
   BITMAPINFO in = Format(BI_RGB);
-  BITMAPINFO out = Format(KDivx);
+  BITMAPINFO out = Format(kDivx);
   EXPECT_EQ(ICCompressBegin(codec, &in, &out), ICERR_OK);
-  std::vector<BYTE> compressed(KStride * KHeight + 64);
+  std::vector<BYTE> compressed(kStride * kHeight + 64);
   for (std::uint32_t seq = 1; seq <= count; ++seq) {
     std::vector<BYTE> picture = StampedPicture(seq);
     DWORD key = seq % keyInterval == 1 ? 1 : 0;
-    out.bmiHeader.biSizeImage = KWidth * KHeight * 3;
+    out.bmiHeader.biSizeImage = kWidth * kHeight * 3;
     ICCompress(codec, key ? ICCOMPRESS_KEYFRAME : 0, &out.bmiHeader, compressed.data(), &in.bmiHeader,
                picture.data(), nullptr, &key, static_cast<LONG>(seq), 0, 0, nullptr, nullptr);
     frames.emplace_back(reinterpret_cast<const char*>(compressed.data()), out.bmiHeader.biSizeImage);
@@ -153,7 +153,7 @@ void TReceiverTest::DestroyForm() {
 }
 
 void TReceiverTest::Answer(const std::string& text) {
-  ASSERT_TRUE(FSender.SendTo(KAnswerPort, text));
+  ASSERT_TRUE(FSender.SendTo(kAnswerPort, text));
   ASSERT_TRUE(PumpUntil([] { return Form1->WSocket1->State() == wsConnected && !Form1->Timer1->Enabled(); }))
       << "the form did not take \"" << text << "\" as the sender's answer";
 }
@@ -161,12 +161,12 @@ void TReceiverTest::Answer(const std::string& text) {
 void TReceiverTest::Deliver(const std::vector<std::string>& datagrams, const std::function<bool()>& pred) {
   // Paced so that the form's receive queue never overflows: every datagram sent is one the form reads.
   for (const std::string& d : datagrams) {
-    ASSERT_TRUE(FSender.SendTo(KFramePort, d.data(), d.size()));
-    if (QueuedBytes(KFramePort) > 64 * 1024) {
-      ASSERT_TRUE(PumpUntil([] { return QueuedBytes(KFramePort) == 0; })) << "the form stopped reading";
+    ASSERT_TRUE(FSender.SendTo(kFramePort, d.data(), d.size()));
+    if (QueuedBytes(kFramePort) > 64 * 1024) {
+      ASSERT_TRUE(PumpUntil([] { return QueuedBytes(kFramePort) == 0; })) << "the form stopped reading";
     }
   }
-  ASSERT_TRUE(PumpUntil([] { return QueuedBytes(KFramePort) == 0; })) << "the form stopped reading";
+  ASSERT_TRUE(PumpUntil([] { return QueuedBytes(kFramePort) == 0; })) << "the form stopped reading";
   Application->ProcessMessages();
   if (pred) {
     ASSERT_TRUE(PumpUntil(pred)) << "the form did not take the datagrams as expected";
@@ -185,11 +185,11 @@ int TReceiverTest::Paints() const {
 }
 
 bool TReceiverTest::SurfacePicture(std::vector<BYTE>& picture) const {
-  picture.assign(KStride * KHeight, 0);
+  picture.assign(kStride * kHeight, 0);
   HDC dc = Form1->Canvas()->Handle();
-  for (int y = 0; y < KHeight; ++y) {
-    BYTE* row = &picture[static_cast<std::size_t>(KHeight - 1 - y) * KStride];
-    for (int x = 0; x < KWidth; ++x) {
+  for (int y = 0; y < kHeight; ++y) {
+    BYTE* row = &picture[static_cast<std::size_t>(kHeight - 1 - y) * kStride];
+    for (int x = 0; x < kWidth; ++x) {
       COLORREF c = GetPixel(dc, x, y);
       if (c == CLR_INVALID) return false;
       row[x * 3] = static_cast<BYTE>((c >> 16) & 0xFF);

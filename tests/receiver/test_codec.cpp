@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
 
 class TCodecTest : public TReceiverTest {
  protected:

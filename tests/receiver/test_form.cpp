@@ -21,7 +21,7 @@ std::vector<std::string> Announcements(TPeer& listener, milliseconds duration) {
 std::vector<std::string> NextAnnouncements(TPeer& listener, std::size_t count) {
   std::vector<std::string> heard;
   std::string d;
-  while (heard.size() < count && listener.Receive(d, KPatience)) heard.push_back(d);
+  while (heard.size() < count && listener.Receive(d, kPatience)) heard.push_back(d);
   return heard;
 }
 
@@ -71,7 +71,7 @@ TEST_F(TReceiverTest, CreatedAsStored) {
 }
 
 TEST_F(TReceiverTest, AnnouncesUntilAnsweredAndAgainAfterExit) {
-  TPeer listener(KAnnouncePort);
+  TPeer listener(kAnnouncePort);
   ASSERT_TRUE(listener.Ok());
   const std::string login = "login_mp4_cw" + GetLocalIP();
 
@@ -86,7 +86,7 @@ TEST_F(TReceiverTest, AnnouncesUntilAnsweredAndAgainAfterExit) {
   }
   EXPECT_TRUE(Announcements(listener, milliseconds(1500)).empty());
 
-  FSender.SendTo(KAnswerPort, "exit");
+  FSender.SendTo(kAnswerPort, "exit");
   heard = NextAnnouncements(listener, 1);
   ASSERT_EQ(heard.size(), 1u);
   EXPECT_EQ(heard[0], login);
@@ -96,13 +96,13 @@ TEST_F(TReceiverTest, AnnouncesUntilAnsweredAndAgainAfterExit) {
 
 TEST_F(TReceiverTest, OnlyTheExactAnswerSwitchesToReceiving) {
   for (const char* ignored : {"Server/10.77.0.11", "server", "serve", "s", "", "SERVER/", "xserver/"}) {
-    FSender.SendTo(KAnswerPort, ignored);
+    FSender.SendTo(kAnswerPort, ignored);
     PumpFor(milliseconds(60));
     EXPECT_TRUE(Form1->Timer1->Enabled()) << '"' << ignored << '"';
     EXPECT_NE(Form1->WSocket1->State(), wsConnected) << '"' << ignored << '"';
   }
   Answer("server/");
-  FSender.SendTo(KAnswerPort, "exit");
+  FSender.SendTo(kAnswerPort, "exit");
   ASSERT_TRUE(PumpUntil([] { return Form1->Timer1->Enabled(); }));
   Answer("server/any text at all, not an address");
 }
@@ -110,16 +110,16 @@ TEST_F(TReceiverTest, OnlyTheExactAnswerSwitchesToReceiving) {
 TEST_F(TReceiverTest, OnlyTheWholeExitRestartsAnnouncing) {
   Answer();
   for (const char* ignored : {"EXIT", "exit\r\n", "exit\n", "exi", "exit ", "Exit", "exit/"}) {
-    FSender.SendTo(KAnswerPort, ignored);
+    FSender.SendTo(kAnswerPort, ignored);
     PumpFor(milliseconds(60));
     EXPECT_FALSE(Form1->Timer1->Enabled()) << '"' << ignored << '"';
   }
-  FSender.SendTo(KAnswerPort, "exit");
+  FSender.SendTo(kAnswerPort, "exit");
   ASSERT_TRUE(PumpUntil([] { return Form1->Timer1->Enabled(); }));
   EXPECT_EQ(Form1->WSocket1->State(), wsConnected);
 
   // A second "exit" while announcing changes nothing; a new answer stops the announcements again.
-  FSender.SendTo(KAnswerPort, "exit");
+  FSender.SendTo(kAnswerPort, "exit");
   PumpFor(milliseconds(60));
   EXPECT_TRUE(Form1->Timer1->Enabled());
   Answer();
@@ -130,7 +130,7 @@ TEST_F(TReceiverTest, SecondAnswerReopensFrameSocketAndKeepsFrameSize) {
   Deliver(FrameHeader(5000));
   Deliver(std::string(1514, 'x'), [] { return Form1->Received == 1514; });
   Form1->WSocket1->Close();  // a second answer must reopen it, whatever state it is in
-  FSender.SendTo(KAnswerPort, "server/10.77.0.12");
+  FSender.SendTo(kAnswerPort, "server/10.77.0.12");
   ASSERT_TRUE(PumpUntil([] { return Form1->WSocket1->State() == wsConnected; }));
   EXPECT_EQ(Form1->Received, 0u);
   EXPECT_EQ(Form1->FrameSize, 5000u);
@@ -139,14 +139,14 @@ TEST_F(TReceiverTest, SecondAnswerReopensFrameSocketAndKeepsFrameSize) {
 }
 
 TEST_F(TReceiverTest, SaysGoodbyeWhenDestroyed) {
-  TPeer listener(KAnnouncePort);
+  TPeer listener(kAnnouncePort);
   ASSERT_TRUE(listener.Ok());
   Answer();
   std::string d;
   while (listener.Receive(d, milliseconds(10))) {
   }
   DestroyForm();
-  ASSERT_TRUE(listener.Receive(d, KPatience));
+  ASSERT_TRUE(listener.Receive(d, kPatience));
   EXPECT_EQ(d, "logoutmp4_cw" + GetLocalIP());
   EXPECT_FALSE(listener.Receive(d, milliseconds(200))) << "unexpected \"" << d << '"';
   EXPECT_TRUE(FMessageBoxes.empty()) << FMessageBoxes.front();
@@ -156,7 +156,7 @@ TEST_F(TReceiverTest, SaysGoodbyeWhenDestroyed) {
 class TReceiverPortTakenTest : public TReceiverTest {
  protected:
   void SetUp() override {
-    if (InPrivateLoopback()) FTaken = std::make_unique<TPeer>(KAnswerPort);
+    if (InPrivateLoopback()) FTaken = std::make_unique<TPeer>(kAnswerPort);
     TReceiverTest::SetUp();
   }
   std::unique_ptr<TPeer> FTaken;
@@ -166,8 +166,8 @@ TEST_F(TReceiverPortTakenTest, AnnouncesSilentlyWithoutAnswerPort) {
   ASSERT_TRUE(FTaken->Ok());
   EXPECT_TRUE(FMessageBoxes.empty()) << FMessageBoxes.front();
   EXPECT_NE(Form1->SrvSocket->State(), wsConnected);
-  TPeer listener(KAnnouncePort);
+  TPeer listener(kAnnouncePort);
   std::string d;
-  ASSERT_TRUE(listener.Receive(d, KPatience));
+  ASSERT_TRUE(listener.Receive(d, kPatience));
   EXPECT_EQ(d.substr(0, 12), "login_mp4_cw");
 }

@@ -155,8 +155,8 @@ TEST_F(Playback, ARecordCutShortIsNotDecoded) {
 TEST_F(Playback, ARecordLargerThanTheBufferEndsPlaybackUnread) {
   std::vector<TRecord> records = CompressedRecords(1);
   TRecord huge;
-  huge.Size = KBuffer + 1;
-  huge.Data.assign(KBuffer + 1, '\xEE');
+  huge.Size = kBuffer + 1;
+  huge.Data.assign(kBuffer + 1, '\xEE');
   records.push_back(huge);
   records.push_back(CompressedRecords(2)[1]);
   WriteBytes(File, MakeRecording(3, records));
@@ -166,13 +166,13 @@ TEST_F(Playback, ARecordLargerThanTheBufferEndsPlaybackUnread) {
   EXPECT_EQ(CodecLog().Decompressions, 1);
   EXPECT_EQ(F->PlayLabel->Text(), "1/3");
   // Only the first record ever reached the buffer, which was all zeros before.
-  EXPECT_TRUE(std::all_of(F->PlayInFrame + records[0].Size, F->PlayInFrame + KBuffer, [](BYTE b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(F->PlayInFrame + records[0].Size, F->PlayInFrame + kBuffer, [](BYTE b) { return b == 0; }));
   F->StopPlayBtn->WidgetClicked();
 
   // A record of exactly the buffer's size is still read (the codec makes nothing of these bytes).
   records = CompressedRecords(1);
-  huge.Size = KBuffer;
-  huge.Data.assign(KBuffer, '\x5A');
+  huge.Size = kBuffer;
+  huge.Data.assign(kBuffer, '\x5A');
   records.push_back(huge);
   WriteBytes(File, MakeRecording(2, records));
   ChoosePlaybackFile(F, File);
@@ -180,7 +180,7 @@ TEST_F(Playback, ARecordLargerThanTheBufferEndsPlaybackUnread) {
   ClearCodecLog();
   EXPECT_EQ(PlayToTheEnd(), (std::vector<std::uint32_t>{1, 1}));
   EXPECT_EQ(CodecLog().Decompressions, 2);
-  EXPECT_EQ(F->PlayInFrame[KBuffer - 1], 0x5A);
+  EXPECT_EQ(F->PlayInFrame[kBuffer - 1], 0x5A);
 }
 
 TEST_F(Playback, FilesWithoutRecordsPlayNothing) {

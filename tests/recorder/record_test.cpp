@@ -183,17 +183,17 @@ TEST_F(Recording, FramesLargerThanTheBufferAreCountedAndCopyNothing) {
   StartRecording();
   std::vector<BYTE> first = StampedPicture(1);
   Deliver({first});
-  ASSERT_TRUE(std::equal(first.begin(), first.begin() + KImage, F->InFrame));
+  ASSERT_TRUE(std::equal(first.begin(), first.begin() + kImage, F->InFrame));
 
-  DeliverRaw(KBuffer + 1, KBuffer + 1, 0xAB);  // a larger format chosen in the driver's dialog
+  DeliverRaw(kBuffer + 1, kBuffer + 1, 0xAB);  // a larger format chosen in the driver's dialog
   DeliverRaw(1000, 500, 0xCD);                 // more bytes used than the driver's buffer holds
-  EXPECT_TRUE(std::equal(first.begin(), first.begin() + KImage, F->InFrame));
+  EXPECT_TRUE(std::equal(first.begin(), first.begin() + kImage, F->InFrame));
   EXPECT_EQ(CodecLog().Frames, (std::vector<LONG>{1}));  // neither was compressed
 
   // A short frame is copied as delivered; the rest of InFrame keeps the frame before.
   DeliverRaw(1000, 1000, 0x11);
   EXPECT_TRUE(std::all_of(F->InFrame, F->InFrame + 1000, [](BYTE b) { return b == 0x11; }));
-  EXPECT_TRUE(std::equal(first.begin() + 1000, first.begin() + KImage, F->InFrame + 1000));
+  EXPECT_TRUE(std::equal(first.begin() + 1000, first.begin() + kImage, F->InFrame + 1000));
   EXPECT_EQ(F->CapLabel->Text(), "4");
 
   SkipSleeps(true);

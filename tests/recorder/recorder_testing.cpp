@@ -144,7 +144,7 @@ DWORD __wrap_ICCompress(HIC hic, DWORD dwFlags, LPBITMAPINFOHEADER lpbiOutput, L
   } else {
     result = __real_ICCompress(hic, dwFlags, lpbiOutput, lpData, lpbiInput, lpBits, lpckid, lpdwFlags, lFrameNum,
                                dwFrameSize, dwQuality, lpbiPrev, lpPrev);
-    if (oversize && lpbiOutput) lpbiOutput->biSizeImage = KBuffer + 1;
+    if (oversize && lpbiOutput) lpbiOutput->biSizeImage = kBuffer + 1;
   }
   std::lock_guard<std::mutex> guard(GLock);
   GCodecLog.Frames.push_back(lFrameNum);
@@ -395,19 +395,19 @@ namespace {
 BITMAPINFO Format(DWORD compression) {
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = 40;
-  bi.bmiHeader.biWidth = KWidth;
-  bi.bmiHeader.biHeight = KHeight;
+  bi.bmiHeader.biWidth = kWidth;
+  bi.bmiHeader.biHeight = kHeight;
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = compression;
-  bi.bmiHeader.biSizeImage = KImage;
+  bi.bmiHeader.biSizeImage = kImage;
   return bi;
 }
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 HIC OpenOwnCodec() {
-  HIC hic = __real_ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS);
+  HIC hic = __real_ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS);
   std::lock_guard<std::mutex> guard(GLock);
   GOwnHandles.insert(hic);
   return hic;
@@ -421,30 +421,30 @@ void CloseOwnCodec(HIC hic) {
 
 std::uint32_t StampOf(const std::vector<BYTE>& picture) {
   std::uint32_t seq = 0, ms = 0;
-  return DecodeStamp(picture.data(), KWidth, KHeight, seq, ms) ? seq : 0;
+  return DecodeStamp(picture.data(), kWidth, kHeight, seq, ms) ? seq : 0;
 }
 
 }  // namespace
 
 std::vector<BYTE> StampedPicture(std::uint32_t seq) {
-  std::vector<BYTE> p(KBuffer, 0);
+  std::vector<BYTE> p(kBuffer, 0);
   // Soft shades that move a little with each frame, as a camera's picture would.
-  for (int y = 0; y < KHeight; ++y)
-    for (int x = 0; x < KWidth; ++x) {
-      BYTE* px = &p[(static_cast<std::size_t>(y) * KWidth + static_cast<std::size_t>(x)) * 3];
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      BYTE* px = &p[(static_cast<std::size_t>(y) * kWidth + static_cast<std::size_t>(x)) * 3];
       px[0] = static_cast<BYTE>(60 + (x + static_cast<int>(seq) * 2) % 120);
       px[1] = static_cast<BYTE>(80 + y / 3);
       px[2] = static_cast<BYTE>(100 + (x + y) / 8);
     }
-  StampFrame(p.data(), KWidth, KHeight, seq, seq * 40);
+  StampFrame(p.data(), kWidth, kHeight, seq, seq * 40);
   return p;
 }
 
 std::vector<TRecord> CompressedRecords(std::uint32_t n, const std::vector<std::uint16_t>& delays) {
   HIC hic = OpenOwnCodec();
-  BITMAPINFO in = Format(BI_RGB), out = Format(KDivx);
+  BITMAPINFO in = Format(BI_RGB), out = Format(kDivx);
   EXPECT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
-  std::vector<BYTE> buffer(KBuffer);
+  std::vector<BYTE> buffer(kBuffer);
   std::vector<TRecord> records;
   for (std::uint32_t i = 1; i <= n; ++i) {
     std::vector<BYTE> picture = StampedPicture(i);
@@ -465,10 +465,10 @@ std::vector<TRecord> CompressedRecords(std::uint32_t n, const std::vector<std::u
 
 std::vector<std::uint32_t> DecodeStamps(const std::vector<TRecord>& records) {
   HIC hic = OpenOwnCodec();
-  BITMAPINFO in = Format(KDivx), out = Format(BI_RGB);
+  BITMAPINFO in = Format(kDivx), out = Format(BI_RGB);
   EXPECT_EQ(ICDecompressBegin(hic, &in, &out), ICERR_OK);
   std::vector<std::uint32_t> stamps;
-  std::vector<BYTE> data(KBuffer), picture(KBuffer);
+  std::vector<BYTE> data(kBuffer), picture(kBuffer);
   for (const TRecord& r : records) {
     std::fill(picture.begin(), picture.end(), 0);
     std::copy(r.Data.begin(), r.Data.end(), data.begin());
@@ -483,19 +483,19 @@ std::vector<std::uint32_t> DecodeStamps(const std::vector<TRecord>& records) {
 std::uint32_t ShownStamp(TPaintBox* box) {
   // The stamp lies in the top rows: read those back into a bottom-up picture of their own.
   constexpr int rows = 64;
-  std::vector<BYTE> picture(static_cast<std::size_t>(KWidth) * rows * 3, 0);
+  std::vector<BYTE> picture(static_cast<std::size_t>(kWidth) * rows * 3, 0);
   HDC dc = box->Canvas()->Handle();
   for (int y = 0; y < rows; ++y)
-    for (int x = 0; x < KWidth; ++x) {
+    for (int x = 0; x < kWidth; ++x) {
       COLORREF c = GetPixel(dc, x, y);
       if (c == CLR_INVALID) c = 0;
-      BYTE* px = &picture[(static_cast<std::size_t>(rows - 1 - y) * KWidth + static_cast<std::size_t>(x)) * 3];
+      BYTE* px = &picture[(static_cast<std::size_t>(rows - 1 - y) * kWidth + static_cast<std::size_t>(x)) * 3];
       px[0] = static_cast<BYTE>(c >> 16);
       px[1] = static_cast<BYTE>(c >> 8);
       px[2] = static_cast<BYTE>(c);
     }
   std::uint32_t seq = 0, ms = 0;
-  return DecodeStamp(picture.data(), KWidth, rows, seq, ms) ? seq : 0;
+  return DecodeStamp(picture.data(), kWidth, rows, seq, ms) ? seq : 0;
 }
 
 std::vector<std::uint32_t> PaintedStamps() {
@@ -519,7 +519,7 @@ void Deliver(const std::vector<std::vector<BYTE>>& pictures) {
       VIDEOHDR h{};
       h.lpData = const_cast<BYTE*>(p.data());
       h.dwBufferLength = static_cast<DWORD>(p.size());
-      h.dwBytesUsed = KImage;
+      h.dwBytesUsed = kImage;
       VideoStreamCallback(Form1 ? Form1->CapWnd : nullptr, &h);
     }
   });

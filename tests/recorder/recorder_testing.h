@@ -24,10 +24,10 @@
 
 namespace rectest {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
-constexpr std::uint32_t KImage = KWidth * KHeight * 3;  // 304,128
-constexpr std::uint32_t KBuffer = KImage + 64;          // 304,192
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
+constexpr std::uint32_t kImage = kWidth * kHeight * 3;  // 304,128
+constexpr std::uint32_t kBuffer = kImage + 64;          // 304,192
 
 // ---- Message boxes ---------------------------------------------------------------------------------------------
 
@@ -99,8 +99,8 @@ TSetUpMoment CaptureWindowMoment();
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr int KPatienceMs = 60000;
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs);
+constexpr int kPatienceMs = 60000;
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kPatienceMs);
 void PumpFor(int ms);
 
 // ---- Files -------------------------------------------------------------------------------------------------------
@@ -159,7 +159,7 @@ std::string MakeRecording(std::uint32_t count, const std::vector<TRecord>& recor
 
 // ---- Pictures and frames -----------------------------------------------------------------------------------------
 
-// A 352 x 288 bottom-up BGR picture (KBuffer bytes) carrying the test-pattern stamp of seq.
+// A 352 x 288 bottom-up BGR picture (kBuffer bytes) carrying the test-pattern stamp of seq.
 std::vector<BYTE> StampedPicture(std::uint32_t seq);
 // Pictures 1..n compressed with a codec of the test's own (frame 1 a key frame), as records with the delays given
 // (delays[i] for frame i + 1; 40 where none is given).

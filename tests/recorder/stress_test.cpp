@@ -67,8 +67,8 @@ TEST_F(Stress, StopsWhileAnotherThreadKeepsCalling) {
     std::thread caller([&] {
       VIDEOHDR h{};
       h.lpData = const_cast<BYTE*>(picture.data());
-      h.dwBufferLength = KBuffer;
-      h.dwBytesUsed = KImage;
+      h.dwBufferLength = kBuffer;
+      h.dwBytesUsed = kImage;
       while (go.load()) VideoStreamCallback(f->CapWnd, &h);
     });
     ASSERT_TRUE(PumpUntil([&] { return f->FrameCount.load() >= static_cast<std::uint32_t>(5 * round); }));

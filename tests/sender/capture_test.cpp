@@ -30,12 +30,12 @@ bool WriteFile(const std::string& path, const std::string& text) {
   return static_cast<bool>(out.flush());
 }
 
-constexpr std::uint32_t KImage = 352 * 288 * 3;
+constexpr std::uint32_t kImage = 352 * 288 * 3;
 
 // A picture of the pattern's kind: a gradient that moves with n, stamped with n.
 std::vector<BYTE> Picture(std::uint32_t n) {
-  std::vector<BYTE> p(KImage);
-  for (std::uint32_t i = 0; i < KImage; ++i) p[i] = static_cast<BYTE>((i / 3 % 352) + n * 3 + i % 3 * 40);
+  std::vector<BYTE> p(kImage);
+  for (std::uint32_t i = 0; i < kImage; ++i) p[i] = static_cast<BYTE>((i / 3 % 352) + n * 3 + i % 3 * 40);
   StampFrame(p.data(), 352, 288, n, n * 40);
   return p;
 }
@@ -75,13 +75,13 @@ class CaptureCallback : public ::testing::Test {
 TEST_F(CaptureCallback, CountsTakenFramesAndMakesKeyFramesEvery125) {
   for (std::uint32_t n = 1; n <= 252; ++n) {
     std::vector<BYTE> p = Picture(n);
-    ASSERT_EQ(Deliver(p.data(), KImage, KImage), TRUE);
+    ASSERT_EQ(Deliver(p.data(), kImage, kImage), TRUE);
     ASSERT_EQ(F->FrameCount.load(), n);
     ASSERT_EQ(F->FrameReady.load(), 1);
     ASSERT_EQ(F->CanCompress.load(), 0);
     ASSERT_EQ(F->OutSize, F->OutFormat.bmiHeader.biSizeImage);
     ASSERT_GT(F->OutSize, 0u);
-    ASSERT_LE(F->OutSize, KImage);
+    ASSERT_LE(F->OutSize, kImage);
     const char expected = n % 125 == 1 ? 'I' : 'P';
     ASSERT_EQ(PictureType(F->OutFrame, F->OutSize), expected) << "frame " << n;
     ASSERT_EQ(F->FrameLabel->Text(), std::to_string(n));
@@ -91,7 +91,7 @@ TEST_F(CaptureCallback, CountsTakenFramesAndMakesKeyFramesEvery125) {
       const std::uint32_t size = F->OutSize;
       std::vector<BYTE> out(F->OutFrame, F->OutFrame + size);
       std::vector<BYTE> other = Picture(999);
-      ASSERT_EQ(Deliver(other.data(), KImage, KImage), TRUE);
+      ASSERT_EQ(Deliver(other.data(), kImage, kImage), TRUE);
       EXPECT_EQ(F->FrameCount.load(), 7u);
       EXPECT_EQ(F->FrameLabel->Text(), "7");
       EXPECT_EQ(F->OutSize, size);
@@ -104,14 +104,14 @@ TEST_F(CaptureCallback, CountsTakenFramesAndMakesKeyFramesEvery125) {
 
 TEST_F(CaptureCallback, CountWrapsAndTheKeyRuleGoesOn) {
   std::vector<BYTE> p = Picture(1);
-  ASSERT_EQ(Deliver(p.data(), KImage, KImage), TRUE);  // the stream's first picture
+  ASSERT_EQ(Deliver(p.data(), kImage, kImage), TRUE);  // the stream's first picture
   Release(F);
   F->FrameCount = 0xFFFFFFFEu;
   const std::pair<std::uint32_t, char> expected[] = {{0xFFFFFFFFu, 'P'}, {0, 'P'}, {1, 'I'}, {2, 'P'}};
   std::uint32_t n = 2;
   for (auto [count, type] : expected) {
     p = Picture(n++);
-    Deliver(p.data(), KImage, KImage);
+    Deliver(p.data(), kImage, kImage);
     EXPECT_EQ(F->FrameCount.load(), count);
     EXPECT_EQ(PictureType(F->OutFrame, F->OutSize), type) << "count " << count;
     EXPECT_EQ(F->FrameLabel->Text(), std::to_string(count));
@@ -136,7 +136,7 @@ TEST_F(CaptureCallback, CopiesWhatTheDriverDeliversWithinTheBuffers) {
 
   // Never more than the driver's buffer holds, whatever it claims to have used.
   std::vector<BYTE> small(2000, 0x33);
-  Deliver(small.data(), KImage, 2000);
+  Deliver(small.data(), kImage, 2000);
   EXPECT_TRUE(std::all_of(F->InFrame, F->InFrame + 2000, [](BYTE b) { return b == 0x33; }));
   EXPECT_EQ(F->InFrame[2000], 0x22);
   Release(F);

@@ -47,12 +47,12 @@ void SetBoxHook(std::function<void(const TBox&)> hook);
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr int KPatienceMs = 60000;
+constexpr int kPatienceMs = 60000;
 
 // Handles the GUI thread's messages until done() holds or timeoutMs pass; returns done().
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs);
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kPatienceMs);
 // Checks done() every millisecond, handling nothing on the GUI thread, until it holds or timeoutMs pass.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs);
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = kPatienceMs);
 // Handles messages for this long.
 void PumpFor(int ms);
 

@@ -12,8 +12,8 @@ using namespace sender_testing;
 
 namespace {
 
-constexpr std::uint32_t KImage = 352 * 288 * 3;
-constexpr int KRunMs = 3000;
+constexpr std::uint32_t kImage = 352 * 288 * 3;
+constexpr int kRunMs = 3000;
 
 struct TStreamCheck {
   std::size_t Frames = 0;
@@ -64,7 +64,7 @@ class HandOffStress : public ::testing::Test {
     // Noisy pictures compress to frames of several pieces each.
     std::mt19937 random(7);
     for (std::uint32_t n = 0; n < 8; ++n) {
-      Pictures.emplace_back(KImage);
+      Pictures.emplace_back(kImage);
       for (BYTE& b : Pictures.back()) b = static_cast<BYTE>(random());
       StampFrame(Pictures.back().data(), 352, 288, n, n);
     }
@@ -73,7 +73,7 @@ class HandOffStress : public ::testing::Test {
     if (Form1) DestroyForm();
   }
 
-  // Start, a driver at full speed for KRunMs while the GUI thread pumps, and on until more than minFrames were
+  // Start, a driver at full speed for kRunMs while the GUI thread pumps, and on until more than minFrames were
   // taken and one at least dropped (a loaded machine makes fewer in the time); capture stop, Stop, and the drain
   // of what is still queued. Returns the number of callback calls.
   std::uint64_t Run(const std::function<void()>& afterStart, std::uint32_t minFrames) {
@@ -84,7 +84,7 @@ class HandOffStress : public ::testing::Test {
     std::atomic<std::uint64_t> calls{0};
     std::thread driver([&] {
       VIDEOHDR h{};
-      h.dwBufferLength = h.dwBytesUsed = KImage;
+      h.dwBufferLength = h.dwBytesUsed = kImage;
       for (std::uint64_t n = 0; !stop.load(std::memory_order_relaxed); ++n) {
         h.lpData = Pictures[n % Pictures.size()].data();
         VideoStreamCallback(nullptr, &h);
@@ -94,7 +94,7 @@ class HandOffStress : public ::testing::Test {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(PumpUntil([&] {
       const std::uint32_t taken = F->FrameCount.load();
-      return std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(KRunMs) && taken > minFrames &&
+      return std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(kRunMs) && taken > minFrames &&
              calls.load() > taken;
     })) << F->FrameCount.load() << " frames taken";
     stop = true;

@@ -12,7 +12,7 @@
 #include "sockets/WSocket.h"
 
 // Dispatches the calling thread's messages until pred holds or timeoutMs pass; returns pred's last value.
-inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = KPatienceMs) {
+inline bool PumpUntil(const std::function<bool()>& pred, int timeoutMs = kPatienceMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     MSG msg;
@@ -31,7 +31,7 @@ inline void PumpFor(int ms) {
 }
 
 // Checks pred every millisecond, dispatching nothing, until it holds or timeoutMs pass; returns pred's last value.
-inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = KPatienceMs) {
+inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = kPatienceMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     if (pred()) return true;

@@ -74,7 +74,7 @@ std::optional<Bytes> PlainUdp::Receive(int timeoutMs) {
 
 std::vector<Bytes> PlainUdp::ReceiveAll(int quietMs, std::size_t atLeast) {
   std::vector<Bytes> all;
-  while (auto d = Receive(all.size() < atLeast ? KPatienceMs : quietMs)) all.push_back(std::move(*d));
+  while (auto d = Receive(all.size() < atLeast ? kPatienceMs : quietMs)) all.push_back(std::move(*d));
   return all;
 }
 

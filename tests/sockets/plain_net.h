@@ -13,7 +13,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr int KPatienceMs = 60000;
+constexpr int kPatienceMs = 60000;
 
 // A UDP socket bound to 127.0.0.1 and a port the system chooses.
 class PlainUdp {
@@ -25,7 +25,7 @@ class PlainUdp {
   std::uint16_t Port() const { return FPort; }
   // The next datagram, or nothing once timeoutMs pass without one.
   std::optional<Bytes> Receive(int timeoutMs);
-  // Every datagram that arrives until none has come for quietMs; the first atLeast may take up to KPatienceMs.
+  // Every datagram that arrives until none has come for quietMs; the first atLeast may take up to kPatienceMs.
   std::vector<Bytes> ReceiveAll(int quietMs, std::size_t atLeast = 0);
   void SendTo(std::uint16_t port, const Bytes& data);
   void SetReceiveBuffer(int bytes);

@@ -43,8 +43,8 @@ TEST_F(SocketLan, ABroadcastConnectReachesEveryOtherHost) {
   ReadyPipe ready2, ready3;
   pid_t host2 = Lan().Fork(2, [&] { return ReceiveOneDatagram(ready2, "login_mp4_cw"); });
   pid_t host3 = Lan().Fork(3, [&] { return ReceiveOneDatagram(ready3, "login_mp4_cw"); });
-  ASSERT_TRUE(ready2.Wait(KPatienceMs));
-  ASSERT_TRUE(ready3.Wait(KPatienceMs));
+  ASSERT_TRUE(ready2.Wait(kPatienceMs));
+  ASSERT_TRUE(ready3.Wait(kPatienceMs));
   int sent = Lan().RunFunction(1, [] {
     TWSocket s(nullptr);
     s.SetProto("UDP");

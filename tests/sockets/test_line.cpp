@@ -20,7 +20,7 @@ struct LinePeer {
     C.SetAddr("127.0.0.1");
     C.SetPort(std::to_string(Peer.Port()));
     C.Connect();
-    EXPECT_TRUE(Peer.Accept(KPatienceMs));
+    EXPECT_TRUE(Peer.Accept(kPatienceMs));
     EXPECT_TRUE(PumpUntil([&] { return C.State() == wsConnected; }));
   }
   void Took(const std::string& line) {
@@ -33,7 +33,7 @@ struct LinePeer {
     Peer.Write(ToBytes(text));
     EXPECT_TRUE(PumpUntil([&] { return static_cast<std::size_t>(C.ReadCount()) - Taken >= target; }));
   }
-  std::string Echo(std::size_t n) { return ToString(Peer.Read(n, KPatienceMs)); }
+  std::string Echo(std::size_t n) { return ToString(Peer.Read(n, kPatienceMs)); }
 };
 
 using Lines = std::vector<std::string>;

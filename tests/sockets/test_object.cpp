@@ -274,7 +274,7 @@ TEST(Close, FlushWithoutSocketOrQueueReturnsAtOnce) {
   s.Flush();
   s.SendStr("abc");
   s.Flush();
-  EXPECT_EQ(peer.Receive(KPatienceMs).value_or(Bytes{}), ToBytes("abc"));
+  EXPECT_EQ(peer.Receive(kPatienceMs).value_or(Bytes{}), ToBytes("abc"));
 }
 
 TEST(Close, TimevalHelpers) {

@@ -38,7 +38,7 @@ struct Scripted {
   }
   void Start() {
     C.Connect();
-    EXPECT_TRUE(Server.Accept(KPatienceMs));
+    EXPECT_TRUE(Server.Accept(kPatienceMs));
   }
   // The next n bytes that the client sends; its messages are handled meanwhile.
   Bytes Take(std::size_t n) {
@@ -299,7 +299,7 @@ TEST(SocksConnect, RefusalsBeforeAnythingIsOpened) {
   fresh.SetAddr("127.0.0.1");
   fresh.SetPort(std::to_string(direct.Port()));
   fresh.Connect();
-  ASSERT_TRUE(direct.Accept(KPatienceMs));
+  ASSERT_TRUE(direct.Accept(kPatienceMs));
   direct.Write(ToBytes("direct data"));
   EXPECT_TRUE(PumpUntil([&] { return got == "direct data"; })) << "taken as data, not as a SOCKS reply";
 }

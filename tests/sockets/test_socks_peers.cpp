@@ -38,7 +38,7 @@ struct Dante {
     Daemon = std::make_unique<TestDaemon>(std::vector<std::string>{kDante, "-f", confPath, "-N", "1"}, Log());
   }
   std::string Log() const { return Dir.Path() + "/danted.log"; }
-  bool Ready() const { return Daemon->WaitForPort(Port, KPatienceMs); }
+  bool Ready() const { return Daemon->WaitForPort(Port, kPatienceMs); }
 };
 
 // A microsocks server on 127.0.0.1 that asks for the user name and password given.
@@ -53,7 +53,7 @@ struct Microsocks {
                                  password},
         Dir.Path() + "/microsocks.log");
   }
-  bool Ready() const { return Daemon->WaitForPort(Port, KPatienceMs); }
+  bool Ready() const { return Daemon->WaitForPort(Port, kPatienceMs); }
 };
 
 void Through(TTestSocket& c, std::uint16_t socksPort, const std::string& level, std::uint16_t destination) {

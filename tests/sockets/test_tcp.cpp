@@ -83,7 +83,7 @@ TEST(TcpSession, APeerResetEndsTheSessionOnceWithConnectionReset) {
   c.SetAddr("127.0.0.1");
   c.SetPort(std::to_string(server.Port()));
   c.Connect();
-  ASSERT_TRUE(server.Accept(KPatienceMs));
+  ASSERT_TRUE(server.Accept(kPatienceMs));
   ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }));
   server.Write(ToBytes("before the reset"));
   ASSERT_TRUE(PumpUntil([&] { return got == "before the reset"; }));
@@ -137,14 +137,14 @@ TEST(TcpSession, APartialSendGoesOnWithTheRestAtOnce) {
   c.SetAddr("127.0.0.1");
   c.SetPort(std::to_string(server.Port()));
   c.Connect();
-  ASSERT_TRUE(server.Accept(KPatienceMs));
+  ASSERT_TRUE(server.Accept(kPatienceMs));
   ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }));
   PumpFor(20);
   c.PartialLimit = 100;
   std::string data = Pattern(1000);
   c.SendStr(data);
   // No write notification follows a partial send, so nothing but Send itself may be relied on here.
-  EXPECT_EQ(ToString(server.Read(data.size(), KPatienceMs)), data);
+  EXPECT_EQ(ToString(server.Read(data.size(), kPatienceMs)), data);
   EXPECT_EQ(c.RealSendCalls, 10);
   EXPECT_TRUE(c.SendQueueEmpty);
 }

@@ -26,7 +26,7 @@ TEST(SendFromAnotherThread, DatagramsLeaveWholeAndInOrder) {
   std::vector<std::uint32_t> received;
   std::thread receiver([&] {
     while (arrived < kSends) {
-      auto d = peer.Receive(KPatienceMs);
+      auto d = peer.Receive(kPatienceMs);
       if (!d) break;
       std::uint32_t seq = 0;
       std::memcpy(&seq, d->data(), sizeof seq);
@@ -63,7 +63,7 @@ TEST(SendFromAnotherThread, AStreamThatWouldBlockDrainsInOrder) {
   s.SetPort(std::to_string(server.Port()));
   s.SetLingerOnOff(wsLingerOff);
   s.Connect();
-  ASSERT_TRUE(server.Accept(KPatienceMs));
+  ASSERT_TRUE(server.Accept(kPatienceMs));
   ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
   SOCKET handle = s.SocketHandle;
   SetSocketOption(handle, "SO_SNDBUF", 4096);
@@ -78,7 +78,7 @@ TEST(SendFromAnotherThread, AStreamThatWouldBlockDrainsInOrder) {
   Bytes got;
   std::thread receiver([&] {
     while (got.size() < expected.size()) {
-      Bytes part = server.Read(std::min<std::size_t>(4096, expected.size() - got.size()), KPatienceMs);
+      Bytes part = server.Read(std::min<std::size_t>(4096, expected.size() - got.size()), kPatienceMs);
       if (part.empty()) break;
       got.insert(got.end(), part.begin(), part.end());
       if (got.size() % 65536 < 4096) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -139,7 +139,7 @@ void ConnectTcp(TTestSocket& s, PlainTcpServer& server) {
   s.SetPort(std::to_string(server.Port()));
   s.SetLingerOnOff(wsLingerOff);
   s.Connect();
-  ASSERT_TRUE(server.Accept(KPatienceMs));
+  ASSERT_TRUE(server.Accept(kPatienceMs));
   ASSERT_TRUE(PumpUntil([&] { return s.State() == wsConnected; }));
 }
 

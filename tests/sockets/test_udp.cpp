@@ -293,7 +293,7 @@ TEST(UdpQueue, ConnectEmptiesTheQueueOfAnEarlierSocket) {
   ConnectUdp(s, peer.Port());
   EXPECT_TRUE(s.SendQueue.empty());
   s.SendStr("fresh");
-  EXPECT_EQ(ToString(peer.Receive(KPatienceMs).value_or(Bytes{})), "fresh");
+  EXPECT_EQ(ToString(peer.Receive(kPatienceMs).value_or(Bytes{})), "fresh");
   EXPECT_TRUE(peer.ReceiveAll(50).empty());
 }
 
@@ -315,7 +315,7 @@ TEST(UdpQueue, FlushEndsWhenNothingIsQueued) {
   s.WouldBlock = false;
   s.Flush();
   EXPECT_TRUE(s.SendQueueEmpty);
-  EXPECT_EQ(ToString(peer.Receive(KPatienceMs).value_or(Bytes{})), "queued");
+  EXPECT_EQ(ToString(peer.Receive(kPatienceMs).value_or(Bytes{})), "queued");
 }
 
 TEST(UdpQueue, AbortDropsQueuedData) {
@@ -493,6 +493,6 @@ TEST(UdpReceive, SendToBypassesTheQueue) {
   s.OnSendData = [&](TObject*, std::int32_t n) { sentEvents += n; };
   EXPECT_EQ(s.SendTo(dest, sizeof dest, "direct", 6), 6);
   EXPECT_EQ(sentEvents, 6);
-  EXPECT_EQ(ToString(peer.Receive(KPatienceMs).value_or(Bytes{})), "direct");
+  EXPECT_EQ(ToString(peer.Receive(kPatienceMs).value_or(Bytes{})), "direct");
   EXPECT_TRUE(s.SendQueue.empty());
 }

@@ -26,16 +26,16 @@
 
 namespace vfwtest {
 
-constexpr const char* KCameraPath = "/dev/tarvo-test-camera";
+constexpr const char* kCameraPath = "/dev/tarvo-test-camera";
 
-// The emulated camera at KCameraPath as driver 0, for the length of a test.
+// The emulated camera at kCameraPath as driver 0, for the length of a test.
 class TEmulatedCamera {
  public:
   explicit TEmulatedCamera(const char* kind, const char* fault = "none", const char* after = "10",
                            const char* fps = "30")
-      : FPath("TARVO_EMULATED_CAMERA", KCameraPath), FKind("TARVO_EMULATED_CAMERA_KIND", kind),
+      : FPath("TARVO_EMULATED_CAMERA", kCameraPath), FKind("TARVO_EMULATED_CAMERA_KIND", kind),
         FFault("TARVO_EMULATED_CAMERA_FAULT", fault), FAfter("TARVO_EMULATED_CAMERA_AFTER", after),
-        FFps("TARVO_EMULATED_CAMERA_FPS", fps), FDrivers("TARVO_CAPTURE_DRIVERS", KCameraPath) {
+        FFps("TARVO_EMULATED_CAMERA_FPS", fps), FDrivers("TARVO_CAPTURE_DRIVERS", kCameraPath) {
     EmulatedCameraReset();
   }
   ~TEmulatedCamera() { EmulatedCameraReset(); }

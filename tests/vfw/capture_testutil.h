@@ -56,7 +56,7 @@ struct TRecorder {
     {
       std::lock_guard<std::mutex> lock(r->Lock);
       uint32_t seq = 0, ms = 0;
-      if (DecodeStamp(header->lpData, KWidth, KHeight, seq, ms)) {
+      if (DecodeStamp(header->lpData, kWidth, kHeight, seq, ms)) {
         r->Seqs.push_back(seq);
         r->Ms.push_back(ms);
       }
@@ -90,7 +90,7 @@ class TPatternCapture {
  public:
   explicit TPatternCapture(const char* drivers = "pattern") : FDrivers("TARVO_CAPTURE_DRIVERS", drivers) {
     Parent = MakeParent();
-    Window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, KWidth, KHeight, Parent, 0);
+    Window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, kWidth, kHeight, Parent, 0);
   }
   ~TPatternCapture() {
     if (IsWindow(Window)) DestroyWindow(Window);
@@ -117,11 +117,11 @@ inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseco
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr int KPatienceMs = 60000;
+constexpr int kPatienceMs = 60000;
 
 // Checks done() every few milliseconds, without handling this thread's messages, until it holds; false when it
 // still does not after timeoutMs.
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs) {
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = kPatienceMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;

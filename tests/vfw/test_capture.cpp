@@ -51,7 +51,7 @@ TEST(FrameClock, CapsACameraToTheIntervalWithoutLosingFramesOfOneAtIt) {
     std::uniform_real_distribution<double> jitter(-jitterMs, jitterMs);
     int n = 0;
     for (double t = 0; t < 10000; t += cameraMs)
-      n += clock.Offer(start + static_cast<int64_t>((t + jitter(random)) * 1e6), 40000, KCameraJitterNs);
+      n += clock.Offer(start + static_cast<int64_t>((t + jitter(random)) * 1e6), 40000, kCameraJitterNs);
     return n;
   };
   EXPECT_NEAR(taken(1000.0 / 30, 0), 250, 2);   // faster: capped at 25 a second, the rest dropped
@@ -62,12 +62,12 @@ TEST(FrameClock, CapsACameraToTheIntervalWithoutLosingFramesOfOneAtIt) {
 
 TEST(TestPattern, MovesFromFrameToFrame) {
   // Below the stamp's rows the picture changes with every frame.
-  const size_t stampRows = 16 * KWidth * 3;
+  const size_t stampRows = 16 * kWidth * 3;
   for (uint32_t n : {1u, 2u, 77u}) {
     std::vector<uint8_t> a = Pattern(n), b = Pattern(n + 1);
     size_t changed = 0;
-    for (size_t i = 0; i < KImage - stampRows; ++i) changed += a[i] != b[i];
-    EXPECT_GT(changed, KImage / 10) << "frame " << n;
+    for (size_t i = 0; i < kImage - stampRows; ++i) changed += a[i] != b[i];
+    EXPECT_GT(changed, kImage / 10) << "frame " << n;
   }
 }
 
@@ -160,7 +160,7 @@ TEST(CaptureWindow, PatternStreamsAtTheRequestedIntervalOnItsOwnThread) {
   // the rhythm stays to 40 ms on a quiet machine is measured by the capture benchmark.
   double span = rec->Ms.back() - rec->Ms.front();
   EXPECT_GE(span, 40.0 * (calls - 2)) << calls << " frames";
-  for (auto size : rec->Sizes) EXPECT_EQ(size, KImage);
+  for (auto size : rec->Sizes) EXPECT_EQ(size, kImage);
   // The stamp's time is the monotonic clock's when the frame was made: after the previous callback, just before
   // this one.
   for (size_t i = 0; i < rec->Ms.size(); ++i) {
@@ -237,7 +237,7 @@ TEST(CaptureWindow, FormatsTheProgramSets) {
     ASSERT_TRUE(capCaptureStop(plain.Window));
     std::lock_guard<std::mutex> lock(rec->Lock);
     ASSERT_FALSE(rec->Sizes.empty());
-    EXPECT_EQ(rec->Sizes.back(), KImage);
+    EXPECT_EQ(rec->Sizes.back(), kImage);
     EXPECT_EQ(rec->Seqs.size(), rec->Sizes.size()) << "the stamp reads as a bottom-up 352 x 288 picture";
     rec->Sizes.clear();
   }
@@ -265,11 +265,11 @@ TEST(CaptureWindow, FormatsTheProgramSets) {
   ASSERT_TRUE(capCaptureStop(capture.Window));
   {
     std::lock_guard<std::mutex> lock(rec->Lock);
-    std::vector<uint8_t> flipped(KImage);
-    for (int y = 0; y < KHeight; ++y)
-      std::memcpy(&flipped[y * KWidth * 3], &rec->LastFrame[(KHeight - 1 - y) * KWidth * 3], KWidth * 3);
+    std::vector<uint8_t> flipped(kImage);
+    for (int y = 0; y < kHeight; ++y)
+      std::memcpy(&flipped[y * kWidth * 3], &rec->LastFrame[(kHeight - 1 - y) * kWidth * 3], kWidth * 3);
     uint32_t seq, ms;
-    EXPECT_TRUE(DecodeStamp(flipped.data(), KWidth, KHeight, seq, ms));
+    EXPECT_TRUE(DecodeStamp(flipped.data(), kWidth, kHeight, seq, ms));
   }
 
   struct TCase {
@@ -284,7 +284,7 @@ TEST(CaptureWindow, FormatsTheProgramSets) {
   };
   std::vector<TCase> refused = {
       {"8-bit", with([](auto& h) { h.biBitCount = 8; }), 44},
-      {"compressed", with([](auto& h) { h.biCompression = KDivx; }), 44},
+      {"compressed", with([](auto& h) { h.biCompression = kDivx; }), 44},
       {"too small", with([](auto& h) { h.biWidth = 8; }), 44},
       {"no height", with([](auto& h) { h.biHeight = 0; }), 44},
       {"short record", Record(BI_RGB), 20},

@@ -25,8 +25,8 @@ static_assert(ICTYPE_VIDEO == 0x63646976 && mmioFOURCC('D', 'I', 'V', 'X') == 0x
 
 TEST(CompressionManager, UnknownHandlerAndNullHandleFailHarmlessly) {
   EXPECT_EQ(ICOpen(ICTYPE_VIDEO, mmioFOURCC('X', 'V', 'I', 'D'), ICMODE_FASTCOMPRESS), nullptr);
-  EXPECT_EQ(ICOpen(mmioFOURCC('a', 'u', 'd', 'c'), KDivx, ICMODE_FASTCOMPRESS), nullptr);
-  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, KDivx, 0), nullptr);
+  EXPECT_EQ(ICOpen(mmioFOURCC('a', 'u', 'd', 'c'), kDivx, ICMODE_FASTCOMPRESS), nullptr);
+  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, kDivx, 0), nullptr);
 
   HIC closed = OpenDivx();
   ASSERT_NE(closed, nullptr);
@@ -34,8 +34,8 @@ TEST(CompressionManager, UnknownHandlerAndNullHandleFailHarmlessly) {
   EXPECT_EQ(ICClose(closed), ICERR_BADHANDLE);
 
   for (HIC hic : {static_cast<HIC>(nullptr), closed, reinterpret_cast<HIC>(uintptr_t{0xDEAD0000})}) {
-    BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
-    std::vector<uint8_t> picture = Pattern(1), buffer(KBuffer, 0xAB);
+    BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
+    std::vector<uint8_t> picture = Pattern(1), buffer(kBuffer, 0xAB);
     EXPECT_FALSE(ICQueryConfigure(hic));
     EXPECT_NE(ICConfigure(hic, nullptr), ICERR_OK);
     EXPECT_NE(ICCompressBegin(hic, &in, &out), ICERR_OK);
@@ -47,7 +47,7 @@ TEST(CompressionManager, UnknownHandlerAndNullHandleFailHarmlessly) {
               static_cast<DWORD>(ICERR_OK));
     EXPECT_EQ(out.bmiHeader.biSizeImage, 0u);  // the size the sender would send
     EXPECT_NE(Decode(hic, picture.data(), buffer.data()), static_cast<DWORD>(ICERR_OK));
-    EXPECT_EQ(buffer, std::vector<uint8_t>(KBuffer, 0xAB));
+    EXPECT_EQ(buffer, std::vector<uint8_t>(kBuffer, 0xAB));
     EXPECT_EQ(ICSendMessage(hic, ICM_COMPRESS_BEGIN, 0, 0), ICERR_BADHANDLE);
   }
 }
@@ -57,8 +57,8 @@ TEST(CompressionManager, EndWithoutBeginRepeatedBeginAndNoBegin) {
   EXPECT_EQ(ICCompressEnd(hic), ICERR_OK);
   EXPECT_EQ(ICDecompressEnd(hic), ICERR_OK);
 
-  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
-  std::vector<uint8_t> picture = Pattern(1), buffer(KBuffer);
+  BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
+  std::vector<uint8_t> picture = Pattern(1), buffer(kBuffer);
   // Compressing before any begin fails, and says so in the size.
   EXPECT_NE(ICCompress(hic, 0, &out.bmiHeader, buffer.data(), &in.bmiHeader, picture.data(), nullptr, nullptr, 1,
                        0, 0, nullptr, nullptr),
@@ -74,7 +74,7 @@ TEST(CompressionManager, EndWithoutBeginRepeatedBeginAndNoBegin) {
             static_cast<DWORD>(ICERR_OK));
   EXPECT_EQ(flags, AVIIF_KEYFRAME);
   HIC decoder = OpenDecoder();
-  std::vector<uint8_t> decoded(KBuffer);
+  std::vector<uint8_t> decoded(kBuffer);
   EXPECT_EQ(Decode(decoder, buffer.data(), decoded.data()), static_cast<DWORD>(ICERR_OK));
   ICClose(decoder);
   ICClose(hic);
@@ -82,7 +82,7 @@ TEST(CompressionManager, EndWithoutBeginRepeatedBeginAndNoBegin) {
 
 TEST(CompressionManager, BeginRefusesFormatsItCannotHandle) {
   HIC hic = OpenDivx();
-  BITMAPINFO rgb = Record(BI_RGB), divx = Record(KDivx);
+  BITMAPINFO rgb = Record(BI_RGB), divx = Record(kDivx);
   EXPECT_EQ(ICCompressBegin(hic, &rgb, &divx), ICERR_OK);
   EXPECT_EQ(ICDecompressBegin(hic, &divx, &rgb), ICERR_OK);
 
@@ -117,7 +117,7 @@ TEST(CompressionManager, BeginRefusesFormatsItCannotHandle) {
   for (auto& c : decompress) EXPECT_EQ(ICDecompressBegin(hic, &c.In, &c.Out), ICERR_BADFORMAT) << c.What;
 
   // A handle opened only to decompress does not compress.
-  HIC decoder = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_DECOMPRESS);
+  HIC decoder = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_DECOMPRESS);
   EXPECT_EQ(ICCompressBegin(decoder, &rgb, &divx), ICERR_UNSUPPORTED);
   EXPECT_EQ(ICDecompressBegin(decoder, &divx, &rgb), ICERR_OK);
   ICClose(decoder);
@@ -128,14 +128,14 @@ TEST(DivxCodec, RoundTripKeepsPictureAndStamp) {
   HIC hic = OpenDivx();
   std::vector<TFrame> frames = CompressPattern(hic, 60, KeyEvery125);
   HIC decoder = OpenDecoder();
-  std::vector<uint8_t> decoded(KBuffer);
+  std::vector<uint8_t> decoded(kBuffer);
   double worst = 99;
   for (uint32_t n = 1; n <= frames.size(); ++n) {
     ASSERT_EQ(Decode(decoder, InBuffer(frames[n - 1].Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK));
     std::vector<uint8_t> original = Pattern(n, n * 40);
-    worst = std::min(worst, Psnr(original.data(), decoded.data(), KImage));
+    worst = std::min(worst, Psnr(original.data(), decoded.data(), kImage));
     uint32_t seq = 0, ms = 0;
-    ASSERT_TRUE(DecodeStamp(decoded.data(), KWidth, KHeight, seq, ms)) << "frame " << n;
+    ASSERT_TRUE(DecodeStamp(decoded.data(), kWidth, kHeight, seq, ms)) << "frame " << n;
     EXPECT_EQ(seq, n);
     EXPECT_EQ(ms, n * 40);
   }
@@ -148,11 +148,11 @@ TEST(DivxCodec, RoundTripKeepsPictureAndStamp) {
 // the quality it had with accurate conversion (35.5 dB on the pattern at the default quality), and no width
 // gets a byte written past its picture.
 TEST(DivxCodec, FastConversionKeepsTheQualityAndWritesOnlyThePicture) {
-  for (int width : {KWidth, 344, 8}) {
-    const int height = width == 8 ? 8 : KHeight;
+  for (int width : {kWidth, 344, 8}) {
+    const int height = width == 8 ? 8 : kHeight;
     const size_t image = static_cast<size_t>(width) * height * 3;
     HIC encoder = OpenDivx(), decoder = OpenDivx();
-    BITMAPINFO rgb = Record(BI_RGB, width, height), divx = Record(KDivx, width, height);
+    BITMAPINFO rgb = Record(BI_RGB, width, height), divx = Record(kDivx, width, height);
     ASSERT_EQ(ICCompressBegin(encoder, &rgb, &divx), ICERR_OK);
     ASSERT_EQ(ICDecompressBegin(decoder, &divx, &rgb), ICERR_OK);
     std::vector<uint8_t> compressed(image + 64);
@@ -276,7 +276,7 @@ TEST(DivxCodec, KeyFramesExactlyWhereAskedAndEachCarriesTheHeaders) {
   for (size_t i = 0; i < frames.size(); ++i) {
     if (!frames[i].Key) continue;
     HIC decoder = OpenDecoder();
-    std::vector<uint8_t> decoded(KBuffer);
+    std::vector<uint8_t> decoded(kBuffer);
     EXPECT_EQ(Decode(decoder, InBuffer(frames[i].Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK))
         << "key frame " << i;
     ICClose(decoder);
@@ -288,16 +288,16 @@ TEST(DivxCodec, DecoderBegunMidStreamShowsPicturesFromTheNextKeyFrame) {
   HIC hic = OpenDivx();
   std::vector<TFrame> frames = CompressPattern(hic, 140, KeyEvery125);
   HIC decoder = OpenDecoder();
-  std::vector<uint8_t> decoded(KBuffer, 0x55);
+  std::vector<uint8_t> decoded(kBuffer, 0x55);
   for (uint32_t n = 10; n <= 140; ++n) {
     DWORD result = Decode(decoder, InBuffer(frames[n - 1].Bytes).data(), decoded.data());
     if (n < 126) {
       EXPECT_NE(result, static_cast<DWORD>(ICERR_OK)) << "frame " << n;
-      EXPECT_EQ(decoded, std::vector<uint8_t>(KBuffer, 0x55)) << "frame " << n;
+      EXPECT_EQ(decoded, std::vector<uint8_t>(kBuffer, 0x55)) << "frame " << n;
     } else {
       ASSERT_EQ(result, static_cast<DWORD>(ICERR_OK)) << "frame " << n;
       uint32_t seq = 0, ms = 0;
-      ASSERT_TRUE(DecodeStamp(decoded.data(), KWidth, KHeight, seq, ms));
+      ASSERT_TRUE(DecodeStamp(decoded.data(), kWidth, kHeight, seq, ms));
       EXPECT_EQ(seq, n);
     }
   }
@@ -312,15 +312,15 @@ TEST(DivxCodec, ADecoderBegunOnceFollowsASenderThatRestarts) {
   ICCompressEnd(sender);
   std::vector<TFrame> second = CompressPattern(sender, 30, KeyEvery125);
   HIC decoder = OpenDecoder();
-  std::vector<uint8_t> decoded(KBuffer);
+  std::vector<uint8_t> decoded(kBuffer);
   for (auto& f : first) ASSERT_EQ(Decode(decoder, InBuffer(f.Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK));
   for (uint32_t n = 1; n <= second.size(); ++n) {
     ASSERT_EQ(Decode(decoder, InBuffer(second[n - 1].Bytes).data(), decoded.data()), static_cast<DWORD>(ICERR_OK))
         << "frame " << n;
     uint32_t seq = 0, ms = 0;
-    ASSERT_TRUE(DecodeStamp(decoded.data(), KWidth, KHeight, seq, ms)) << "frame " << n;
+    ASSERT_TRUE(DecodeStamp(decoded.data(), kWidth, kHeight, seq, ms)) << "frame " << n;
     EXPECT_EQ(seq, n);
-    EXPECT_GE(Psnr(Pattern(n, n * 40).data(), decoded.data(), KImage), 30.0) << "frame " << n;
+    EXPECT_GE(Psnr(Pattern(n, n * 40).data(), decoded.data(), kImage), 30.0) << "frame " << n;
   }
   ICClose(decoder);
   ICClose(sender);
@@ -331,10 +331,10 @@ TEST(DivxCodec, StaleBytesBehindTheFrameGiveTheSamePicture) {
   std::vector<TFrame> frames = CompressPattern(hic, 130, KeyEvery125);
   HIC clean = OpenDecoder(), stale = OpenDecoder();
   // The receiver's buffer: each frame is written over the start of what older frames left there.
-  std::vector<uint8_t> shared(KBuffer);
+  std::vector<uint8_t> shared(kBuffer);
   std::mt19937 random(7);
   for (auto& b : shared) b = static_cast<uint8_t>(random());
-  std::vector<uint8_t> a(KBuffer), b(KBuffer);
+  std::vector<uint8_t> a(kBuffer), b(kBuffer);
   for (size_t i = 0; i < frames.size(); ++i) {
     std::memcpy(shared.data(), frames[i].Bytes.data(), frames[i].Bytes.size());
     ASSERT_EQ(Decode(clean, InBuffer(frames[i].Bytes).data(), a.data()), static_cast<DWORD>(ICERR_OK));
@@ -346,7 +346,7 @@ TEST(DivxCodec, StaleBytesBehindTheFrameGiveTheSamePicture) {
   std::vector<uint8_t> both = frames[0].Bytes;
   both.insert(both.end(), frames[1].Bytes.begin(), frames[1].Bytes.end());
   std::vector<uint8_t> exact(both.begin(), both.end());  // the allocation ends at the data: ASan checks reads
-  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
   in.bmiHeader.biSizeImage = static_cast<DWORD>(exact.size());
   HIC first = OpenDecoder();
   ASSERT_EQ(Decode(first, InBuffer(frames[0].Bytes).data(), a.data()), static_cast<DWORD>(ICERR_OK));
@@ -367,7 +367,7 @@ TEST(DivxCodec, AFrameGivenAgainGivesTheSamePicture) {
   HIC hic = OpenDivx();
   std::vector<TFrame> frames = CompressPattern(hic, 8, KeyEvery125);
   HIC once = OpenDecoder(), again = OpenDecoder();
-  std::vector<uint8_t> expected(KBuffer), picture(KBuffer);
+  std::vector<uint8_t> expected(kBuffer), picture(kBuffer);
   std::mt19937 random(5);
   for (size_t i = 0; i < frames.size(); ++i) {
     std::vector<uint8_t> buffer = InBuffer(frames[i].Bytes);
@@ -378,7 +378,7 @@ TEST(DivxCodec, AFrameGivenAgainGivesTheSamePicture) {
       if (repeat > 0)
         for (size_t k = frames[i].Bytes.size() + 1000 * (repeat - 1); k < frames[i].Bytes.size() + 1000 * repeat; ++k)
           buffer[k] = static_cast<uint8_t>(random());
-      std::fill(picture.begin(), picture.begin() + KImage, 0x77);
+      std::fill(picture.begin(), picture.begin() + kImage, 0x77);
       ASSERT_EQ(Decode(again, buffer.data(), picture.data()), static_cast<DWORD>(ICERR_OK))
           << "frame " << i << ", repeat " << repeat;
       ASSERT_EQ(picture, expected) << "frame " << i << ", repeat " << repeat;
@@ -419,7 +419,7 @@ TEST(DivxCodec, DamagedAndTruncatedFramesDecodeToAnErrorAndLeaveTheOutput) {
   };
   for (auto& c : cases) {
     HIC decoder = OpenDecoder();
-    std::vector<uint8_t> picture(KBuffer, 0x33);
+    std::vector<uint8_t> picture(kBuffer, 0x33);
     for (size_t i = 0; i < c.Frame; ++i)
       ASSERT_EQ(Decode(decoder, InBuffer(frames[i].Bytes).data(), picture.data()), static_cast<DWORD>(ICERR_OK));
     std::vector<uint8_t> before = picture;
@@ -431,17 +431,17 @@ TEST(DivxCodec, DamagedAndTruncatedFramesDecodeToAnErrorAndLeaveTheOutput) {
   // Garbage of every kind, read from an allocation that ends where biSizeImage says.
   HIC decoder = OpenDecoder();
   std::mt19937 random(11);
-  std::vector<uint8_t> picture(KBuffer);
+  std::vector<uint8_t> picture(kBuffer);
   for (int round = 0; round < 300; ++round) {
     std::vector<uint8_t> junk(1 + random() % 4000);
     for (auto& b : junk) b = static_cast<uint8_t>(random());
     if (round % 2 == 0) std::memcpy(junk.data(), frames[round % 12].Bytes.data(), std::min<size_t>(junk.size(), 40));
-    BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+    BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
     in.bmiHeader.biSizeImage = static_cast<DWORD>(junk.size());
     ICDecompress(decoder, 0, &in.bmiHeader, junk.data(), &out.bmiHeader, picture.data());
   }
   // A record without a size cannot tell how much may be read.
-  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
   in.bmiHeader.biSizeImage = 0;
   EXPECT_EQ(ICDecompress(decoder, 0, &in.bmiHeader, frames[0].Bytes.data(), &out.bmiHeader, picture.data()),
             static_cast<DWORD>(ICERR_BADSIZE));
@@ -479,9 +479,9 @@ TEST(DivxCodec, DecompressionAfterEndStillWorks) {
   HIC hic = OpenDivx();
   std::vector<TFrame> frames = CompressPattern(hic, 20, KeyEvery125);
   ICCompressEnd(hic);
-  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
   ASSERT_EQ(ICDecompressBegin(hic, &in, &out), ICERR_OK);
-  std::vector<uint8_t> first(KBuffer), second(KBuffer);
+  std::vector<uint8_t> first(kBuffer), second(kBuffer);
   for (auto& f : frames) ASSERT_EQ(Decode(hic, InBuffer(f.Bytes).data(), first.data()), static_cast<DWORD>(ICERR_OK));
   ICDecompressEnd(hic);
   // The second playback decodes without a new begin.
@@ -496,14 +496,14 @@ TEST(DivxCodec, QualityAndBitRateCeilingShapeTheSize) {
   auto averageSize = [](auto setup) {
     HIC hic = OpenDivx();
     setup();
-    BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+    BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
     EXPECT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
-    std::vector<uint8_t> buffer(KBuffer);
+    std::vector<uint8_t> buffer(kBuffer);
     std::mt19937 random(3);
     size_t total = 0;
     for (uint32_t n = 1; n <= 40; ++n) {
       std::vector<uint8_t> picture = Pattern(n);
-      for (size_t i = 0; i < KImage; ++i) picture[i] = static_cast<uint8_t>(picture[i] / 2 + random() % 64);
+      for (size_t i = 0; i < kImage; ++i) picture[i] = static_cast<uint8_t>(picture[i] / 2 + random() % 64);
       EXPECT_EQ(ICCompress(hic, n == 1 ? ICCOMPRESS_KEYFRAME : 0, &out.bmiHeader, buffer.data(), &in.bmiHeader,
                            picture.data(), nullptr, nullptr, static_cast<LONG>(n), 0, 0, nullptr, nullptr),
                 static_cast<DWORD>(ICERR_OK));
@@ -523,9 +523,9 @@ TEST(DivxCodec, QualityAndBitRateCeilingShapeTheSize) {
   // The per-frame quality argument overrides the configured one.
   TDivxSettings::SetCurrent({0, 50});
   HIC hic = OpenDivx();
-  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
   ICCompressBegin(hic, &in, &out);
-  std::vector<uint8_t> picture = Pattern(3), buffer(KBuffer);
+  std::vector<uint8_t> picture = Pattern(3), buffer(kBuffer);
   ICCompress(hic, ICCOMPRESS_KEYFRAME, &out.bmiHeader, buffer.data(), &in.bmiHeader, picture.data(), nullptr,
              nullptr, 1, 0, 10000, nullptr, nullptr);
   DWORD best = out.bmiHeader.biSizeImage;
@@ -538,9 +538,9 @@ TEST(DivxCodec, QualityAndBitRateCeilingShapeTheSize) {
 TEST(DivxCodec, NewSettingsTakeEffectBetweenFramesWithAKeyFrame) {
   TSettingsGuard guard;
   HIC hic = OpenDivx(), decoder = OpenDecoder();
-  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
   ASSERT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
-  std::vector<uint8_t> buffer(KBuffer), decoded(KBuffer);
+  std::vector<uint8_t> buffer(kBuffer), decoded(kBuffer);
   for (uint32_t n = 1; n <= 10; ++n) {
     if (n == 6) TDivxSettings::SetCurrent({1000, 40});
     std::vector<uint8_t> picture = Pattern(n);
@@ -574,8 +574,8 @@ TEST(DivxCodec, AFrameLargerThanTheUncompressedPictureIsRefused) {
   // Noise at the finest quality in an 8 x 8 picture codes, with the stream headers, to more than its 192 bytes.
   TSettingsGuard guard;
   TDivxSettings::SetCurrent({0, 100});
-  HIC hic = OpenDivx(), decoder = ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_DECOMPRESS);
-  BITMAPINFO in = Record(BI_RGB, 8, 8), out = Record(KDivx, 8, 8);
+  HIC hic = OpenDivx(), decoder = ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_DECOMPRESS);
+  BITMAPINFO in = Record(BI_RGB, 8, 8), out = Record(kDivx, 8, 8);
   ASSERT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
   ASSERT_EQ(ICDecompressBegin(decoder, &out, &in), ICERR_OK);
   std::mt19937 random(1);

@@ -60,7 +60,7 @@ std::vector<uint8_t> WithObjectType(std::vector<uint8_t> frame, uint8_t type) {
 
 uint32_t Stamp(const std::vector<uint8_t>& picture) {
   uint32_t seq = 0, ms = 0;
-  return DecodeStamp(picture.data(), KWidth, KHeight, seq, ms) ? seq : 0;
+  return DecodeStamp(picture.data(), kWidth, kHeight, seq, ms) ? seq : 0;
 }
 
 bool KeyEvery10(uint32_t n) { return n % 10 == 1; }
@@ -68,12 +68,12 @@ bool KeyEvery10(uint32_t n) { return n % 10 == 1; }
 // Frames laid into one buffer the way the receiver gathers them: each over what the one before left there.
 class TReceiverBuffer {
  public:
-  explicit TReceiverBuffer(HIC decoder) : FDecoder(decoder), FBuffer(KBuffer, 0) {}
+  explicit TReceiverBuffer(HIC decoder) : FDecoder(decoder), FBuffer(kBuffer, 0) {}
   DWORD Decode(const std::vector<uint8_t>& frame) {
     std::copy(frame.begin(), frame.end(), FBuffer.begin());
     return vfwtest::Decode(FDecoder, FBuffer.data(), Picture.data());
   }
-  std::vector<uint8_t> Picture = std::vector<uint8_t>(KBuffer, 0x33);
+  std::vector<uint8_t> Picture = std::vector<uint8_t>(kBuffer, 0x33);
 
  private:
   HIC FDecoder;
@@ -96,7 +96,7 @@ class HostileFrames : public ::testing::Test {
   // What a decoder begun afresh makes of frame n.
   std::vector<uint8_t> FreshPicture(uint32_t n) const {
     HIC fresh = OpenDecoder();
-    std::vector<uint8_t> picture(KBuffer, 0x33);
+    std::vector<uint8_t> picture(kBuffer, 0x33);
     EXPECT_EQ(vfwtest::Decode(fresh, InBuffer(Frame(n)).data(), picture.data()), static_cast<DWORD>(ICERR_OK));
     ICClose(fresh);
     return picture;
@@ -131,9 +131,9 @@ TEST_F(HostileFrames, TheReproducersAreRefusedAndChangeNothing) {
 
 TEST_F(HostileFrames, StreamHeadersOfAnotherKindOrSizeAreRefused) {
   HIC small = OpenDivx();
-  BITMAPINFO in = Record(BI_RGB, 176, 144), out = Record(KDivx, 176, 144);
+  BITMAPINFO in = Record(BI_RGB, 176, 144), out = Record(kDivx, 176, 144);
   ASSERT_EQ(ICCompressBegin(small, &in, &out), ICERR_OK);
-  std::vector<uint8_t> smallFrame(KBuffer);
+  std::vector<uint8_t> smallFrame(kBuffer);
   const std::vector<uint8_t> picture = Pattern(1, 0, 176, 144);
   ASSERT_EQ(ICCompress(small, ICCOMPRESS_KEYFRAME, &out.bmiHeader, smallFrame.data(), &in.bmiHeader,
                        const_cast<uint8_t*>(picture.data()), nullptr, nullptr, 1, 0, 0, nullptr, nullptr),
@@ -205,7 +205,7 @@ TEST(HostileFramesEncoder, EveryStreamTheEncoderWritesIsDecoded) {
       TDivxSettings::SetCurrent(settings);
       const auto [w, h] = size;
       HIC encoder = OpenDivx(), decoder = OpenDivx();
-      BITMAPINFO raw = Record(BI_RGB, w, h), compressed = Record(KDivx, w, h);
+      BITMAPINFO raw = Record(BI_RGB, w, h), compressed = Record(kDivx, w, h);
       ASSERT_EQ(ICCompressBegin(encoder, &raw, &compressed), ICERR_OK);
       ASSERT_EQ(ICDecompressBegin(decoder, &compressed, &raw), ICERR_OK);
       std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 3), decoded(frame.size());

@@ -47,7 +47,7 @@ class Preview : public testing::Test {
     Form->SetClientWidth(553);
     Form->SetClientHeight(338);
     Form->SetVisible(true);
-    Window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, KWidth, KHeight, Form->Handle(), 0);
+    Window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, kWidth, kHeight, Form->Handle(), 0);
     ASSERT_NE(Window, nullptr);
     Dc = GetDC(Window);
     ASSERT_NE(Dc, nullptr) << "the capture window has a surface inside a form";
@@ -68,7 +68,7 @@ class Preview : public testing::Test {
   }
 
   // Handles the GUI thread's messages until done() holds; false when it still does not after timeoutMs.
-  static bool PumpUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs) {
+  static bool PumpUntil(const std::function<bool()>& done, int timeoutMs = kPatienceMs) {
     int64_t end = MonotonicNs() + static_cast<int64_t>(timeoutMs) * 1000000;
     for (;;) {
       Application->ProcessMessages();
@@ -124,7 +124,7 @@ TEST_F(Preview, LivePictureOnlyWhileConnectedAndOverlayIsOn) {
   EXPECT_EQ(GetParent(Window), Form->Handle());
   int placed = 0;
   for (QWidget* w : QApplication::allWidgets())
-    if (w->geometry() == QRect(14, 9, KWidth, KHeight) && w->isVisible() && w->parentWidget()) ++placed;
+    if (w->geometry() == QRect(14, 9, kWidth, kHeight) && w->isVisible() && w->parentWidget()) ++placed;
   EXPECT_EQ(placed, 1);
   EXPECT_EQ(GetPixel(Dc, 100, 100), CLR_INVALID);  // nothing painted: what lies beneath shows through
   ASSERT_TRUE(SetUpPattern(20000));
@@ -284,13 +284,13 @@ TEST_F(Preview, AFailedDriverShowsItsReasonWhereThePictureWas) {
   EXPECT_TRUE(PumpUntil([&] { return errors.Text().find("capture driver 0: ") != std::string::npos; }));
   EXPECT_TRUE(PumpUntil([&] { return GetPixel(Dc, 8, 8) == RGB(0, 0, 0); })) << std::hex << GetPixel(Dc, 8, 8);
   int light = 0, coloured = 0;
-  for (int y = 0; y < KHeight; y += 2)
-    for (int x = 0; x < KWidth; x += 2) {
+  for (int y = 0; y < kHeight; y += 2)
+    for (int x = 0; x < kWidth; x += 2) {
       auto [r, g, b] = channels(GetPixel(Dc, x, y));
       if (r > 128 && g > 128 && b > 128) ++light;
       if (std::max({r, g, b}) - std::min({r, g, b}) > 40) ++coloured;
     }
   EXPECT_GT(light, 20) << "no text";
-  EXPECT_LT(light, KWidth * KHeight / 4 / 4) << "not text on black";
+  EXPECT_LT(light, kWidth * kHeight / 4 / 4) << "not text on black";
   EXPECT_EQ(coloured, 0) << "something of the picture stays";
 }

@@ -36,7 +36,7 @@ TEST(PreviewFormat, ASmallerFormatLeavesNoStalePictureAroundIt) {
   form->SetClientWidth(553);
   form->SetClientHeight(338);
   form->SetVisible(true);
-  HWND window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, KWidth, KHeight, form->Handle(), 0);
+  HWND window = capCreateCaptureWindowA("capture", WS_CHILD | WS_VISIBLE, 14, 9, kWidth, kHeight, form->Handle(), 0);
   ASSERT_NE(window, nullptr);
   HDC dc = GetDC(window);
   BITMAPINFO large = Record(BI_RGB);

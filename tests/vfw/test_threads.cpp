@@ -21,13 +21,13 @@ TEST(DivxCodecThreads, CompressDecompressAndConfigureRace) {
   ICClose(source);
 
   HIC hic = OpenDivx();
-  BITMAPINFO rgb = Record(BI_RGB), divx = Record(KDivx);
+  BITMAPINFO rgb = Record(BI_RGB), divx = Record(kDivx);
   ASSERT_EQ(ICCompressBegin(hic, &rgb, &divx), ICERR_OK);
   ASSERT_EQ(ICDecompressBegin(hic, &divx, &rgb), ICERR_OK);
   std::atomic<bool> done{false};
   std::atomic<int> compressed{0}, decoded{0};
   std::thread capture([&] {
-    std::vector<uint8_t> buffer(KBuffer);
+    std::vector<uint8_t> buffer(kBuffer);
     BITMAPINFO in = rgb, out = divx;
     for (uint32_t n = 1; n <= 60; ++n) {
       std::vector<uint8_t> picture = Pattern(n);
@@ -37,7 +37,7 @@ TEST(DivxCodecThreads, CompressDecompressAndConfigureRace) {
     }
   });
   std::thread player([&] {
-    std::vector<uint8_t> picture(KBuffer);
+    std::vector<uint8_t> picture(kBuffer);
     for (auto& f : stream)
       if (Decode(hic, InBuffer(f.Bytes).data(), picture.data()) == 0) ++decoded;
   });
@@ -66,8 +66,8 @@ namespace {
 // The sender's callback: copy the frame, compress it, take the size. The codec is shared with the GUI thread.
 struct TSenderLike {
   HIC Codec = nullptr;
-  std::vector<uint8_t> InFrame = std::vector<uint8_t>(KBuffer), OutFrame = std::vector<uint8_t>(KBuffer);
-  BITMAPINFO InFormat = Record(BI_RGB), OutFormat = Record(KDivx);
+  std::vector<uint8_t> InFrame = std::vector<uint8_t>(kBuffer), OutFrame = std::vector<uint8_t>(kBuffer);
+  BITMAPINFO InFormat = Record(BI_RGB), OutFormat = Record(kDivx);
   uint32_t FrameCount = 0;
   std::atomic<int> Failures{0};
   std::atomic<int> Frames{0};
@@ -111,7 +111,7 @@ TEST(CaptureThreads, CallbackRacesConfigurationChanges) {
     testing::internal::CaptureStderr();
     // Forty changes, and on until the callback has run alongside them 20 times (a loaded machine delivers
     // fewer frames meanwhile).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(KPatienceMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
     for (int i = 0; i < 40 || (sender.Frames <= 20 && std::chrono::steady_clock::now() < deadline); ++i) {
       TDivxSettings::SetCurrent({500 + 250 * (i % 4), 30 + 2 * (i % 40)});
       ICConfigure(sender.Codec, capture.Parent);

@@ -46,7 +46,7 @@ TRgb At(const std::vector<uint8_t>& frame, const TVideoFormat& f, int x, int y) 
   return {p[0], p[1], p[2]};
 }
 
-const TRgb KRed{0, 0, 255}, KGreen{0, 255, 0}, KBlue{255, 0, 0}, KWhite{255, 255, 255};
+const TRgb kRed{0, 0, 255}, kGreen{0, 255, 0}, kBlue{255, 0, 0}, kWhite{255, 255, 255};
 
 }  // namespace
 
@@ -70,7 +70,7 @@ TEST(V4l2Conversion, CropKeepsTheMiddleAtTheTargetAspect) {
 }
 
 TEST(V4l2Conversion, ScalesToTheFormatWithItsRowOrderAndDepth) {
-  std::vector<uint8_t> camera = Quadrants(640, 480, KRed, KGreen, KBlue, KWhite);
+  std::vector<uint8_t> camera = Quadrants(640, 480, kRed, kGreen, kBlue, kWhite);
   TFrameConverter converter;
   for (int bits : {24, 32})
     for (bool topDown : {false, true}) {
@@ -78,10 +78,10 @@ TEST(V4l2Conversion, ScalesToTheFormatWithItsRowOrderAndDepth) {
       std::vector<uint8_t> frame(f.ImageSize() + 16, 0xEE);
       ASSERT_TRUE(converter.Convert(camera.data(), 640, 480, 640 * 3, frame.data(), f));
       std::string what = std::to_string(bits) + (topDown ? " top-down" : " bottom-up");
-      EXPECT_EQ(At(frame, f, 5, 5), KRed) << what;
-      EXPECT_EQ(At(frame, f, 346, 5), KGreen) << what;
-      EXPECT_EQ(At(frame, f, 5, 282), KBlue) << what;
-      EXPECT_EQ(At(frame, f, 346, 282), KWhite) << what;
+      EXPECT_EQ(At(frame, f, 5, 5), kRed) << what;
+      EXPECT_EQ(At(frame, f, 346, 5), kGreen) << what;
+      EXPECT_EQ(At(frame, f, 5, 282), kBlue) << what;
+      EXPECT_EQ(At(frame, f, 346, 282), kWhite) << what;
       for (size_t i = f.ImageSize(); i < frame.size(); ++i) ASSERT_EQ(frame[i], 0xEE) << what << ": wrote past";
     }
 }
@@ -175,7 +175,7 @@ TEST(V4l2Driver, DeliversFramesFromARealDevice) {
   TEmulatedCamera camera("webcam");
   if (geteuid() != 0) {
     std::string why;
-    std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(KCameraPath, TVideoFormat{}, why);
+    std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(kCameraPath, TVideoFormat{}, why);
     ASSERT_NE(driver, nullptr) << why;
     EXPECT_EQ(TakeFrames(*driver, 5).Numbers.size(), 5u);
     return;
@@ -225,7 +225,7 @@ TEST(V4l2Cameras, EachDeliversItsPictureAtTheRequestedRate) {
     TEmulatedCamera camera(c.Kind);
     for (TVideoFormat f : {TVideoFormat{352, 288, 24, false}, TVideoFormat{352, 288, 32, true}}) {
       std::string why;
-      std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(KCameraPath, f, why);
+      std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(kCameraPath, f, why);
       ASSERT_NE(driver, nullptr) << why;
       TStderr errors;
       TRun run = TakeFrames(*driver, 50);
@@ -260,7 +260,7 @@ TEST(V4l2Cameras, EachDeliversItsPictureAtTheRequestedRate) {
 TEST(V4l2Cameras, FramesAtTheCamerasRateAreAllDelivered) {
   TEmulatedCamera camera("yuyv", "none", "10", "30");
   std::string why;
-  std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(KCameraPath, TVideoFormat{}, why);
+  std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(kCameraPath, TVideoFormat{}, why);
   ASSERT_NE(driver, nullptr) << why;
   TRun run = TakeFrames(*driver, 40, 33333, 60000, 10, 90);
   ASSERT_EQ(run.Numbers.size(), 40u) << run.Why;
@@ -275,15 +275,15 @@ TEST(V4l2Faults, AStalledOrUnpluggedCameraFailsWithTheReason) {
     SCOPED_TRACE(fault);
     TEmulatedCamera camera("yuyv", fault, "5");
     std::string why;
-    std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(KCameraPath, TVideoFormat{}, why);
+    std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(kCameraPath, TVideoFormat{}, why);
     ASSERT_NE(driver, nullptr) << why;
     TRun run = TakeFrames(*driver, 100, 40000, 30000);
     EXPECT_EQ(run.End, TWaitResult::Failed) << "the wait did not end";
     EXPECT_LE(run.Numbers.size(), 5u);
     // A camera that goes is seen by poll or by the dequeue, whichever comes first: either says so.
     const std::string expected = std::string(fault) == "stall"
-                                     ? std::string(KCameraPath) + ": no picture from the camera for 5 seconds"
-                                     : std::string(KCameraPath) + ": the device ";
+                                     ? std::string(kCameraPath) + ": no picture from the camera for 5 seconds"
+                                     : std::string(kCameraPath) + ": the device ";
     EXPECT_EQ(run.Why.substr(0, expected.size()), expected) << run.Why;
     if (std::string(fault) == "unplug") {
       EXPECT_TRUE(run.Why.ends_with("is gone") || run.Why.ends_with("stopped delivering pictures")) << run.Why;
@@ -302,7 +302,7 @@ TEST(V4l2Faults, DamagedPicturesAreLostWithoutLosingTheCapture) {
     SCOPED_TRACE(std::string(fault) + " " + kind);
     TEmulatedCamera camera(kind, fault, "3");
     std::string why;
-    std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(KCameraPath, TVideoFormat{}, why);
+    std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(kCameraPath, TVideoFormat{}, why);
     ASSERT_NE(driver, nullptr) << why;
     TRun run = TakeFrames(*driver, 30, 40000, 30000);
     EXPECT_EQ(run.Numbers.size(), 30u) << run.Why;
@@ -316,7 +316,7 @@ TEST(V4l2Faults, DamagedPicturesAreLostWithoutLosingTheCapture) {
 TEST(V4l2Faults, StartingAgainSaysNothing) {
   TEmulatedCamera camera("bgr");
   std::string why;
-  std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(KCameraPath, TVideoFormat{}, why);
+  std::unique_ptr<TCaptureDriver> driver = OpenV4l2Driver(kCameraPath, TVideoFormat{}, why);
   ASSERT_NE(driver, nullptr) << why;
   TStderr errors;
   for (int i = 0; i < 3; ++i) {
@@ -335,11 +335,11 @@ TEST(V4l2Faults, ConnectingAgainAfterAFailureOpensTheDeviceAgain) {
   TEmulatedCamera camera("webcam", "unplug", "8");
   TRecording rec;
   TStderr errors;
-  TPatternCapture capture(KCameraPath);
+  TPatternCapture capture(kCameraPath);
   ASSERT_TRUE(capture.SetUp());
   ASSERT_TRUE(capCaptureSequenceNoFile(capture.Window));
   ASSERT_TRUE(WaitUntil([&] { return errors.Text().find("capture driver 0: ") != std::string::npos; }));
-  EXPECT_NE(errors.Text().find(std::string("capture driver 0: ") + KCameraPath + ": the device "), std::string::npos)
+  EXPECT_NE(errors.Text().find(std::string("capture driver 0: ") + kCameraPath + ": the device "), std::string::npos)
       << errors.Text();
   EmulatedCameraReset();  // plugged in again
   ASSERT_TRUE(capDriverConnect(capture.Window, 0));

@@ -17,13 +17,13 @@
 
 namespace vfwtest {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
-constexpr size_t KImage = static_cast<size_t>(KWidth) * KHeight * 3;  // 304,128
-constexpr size_t KBuffer = KImage + 64;                               // the programs' frame buffers
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
+constexpr size_t kImage = static_cast<size_t>(kWidth) * kHeight * 3;  // 304,128
+constexpr size_t kBuffer = kImage + 64;                               // the programs' frame buffers
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
-inline BITMAPINFO Record(DWORD compression, int w = KWidth, int h = KHeight) {
+inline BITMAPINFO Record(DWORD compression, int w = kWidth, int h = kHeight) {
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = 40;
   bi.bmiHeader.biWidth = w;
@@ -35,7 +35,7 @@ inline BITMAPINFO Record(DWORD compression, int w = KWidth, int h = KHeight) {
   return bi;
 }
 
-inline std::vector<uint8_t> Pattern(uint32_t seq, uint32_t ms = 0, int w = KWidth, int h = KHeight) {
+inline std::vector<uint8_t> Pattern(uint32_t seq, uint32_t ms = 0, int w = kWidth, int h = kHeight) {
   std::vector<uint8_t> p(static_cast<size_t>(w) * h * 3 + 64);
   RenderPattern(p.data(), w, h, seq, ms);
   return p;
@@ -59,9 +59,9 @@ struct TFrame {
 // Compresses pattern frames 1..count on an open handle, key frames where keyAt(n) says.
 template <class TKeyRule>
 std::vector<TFrame> CompressPattern(HIC hic, uint32_t count, TKeyRule keyAt, uint32_t firstSeq = 1) {
-  BITMAPINFO in = Record(BI_RGB), out = Record(KDivx);
+  BITMAPINFO in = Record(BI_RGB), out = Record(kDivx);
   EXPECT_EQ(ICCompressBegin(hic, &in, &out), ICERR_OK);
-  std::vector<uint8_t> buffer(KBuffer);
+  std::vector<uint8_t> buffer(kBuffer);
   std::vector<TFrame> frames;
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t n = firstSeq + i;  // wraps as the programs' counts do
@@ -71,7 +71,7 @@ std::vector<TFrame> CompressPattern(HIC hic, uint32_t count, TKeyRule keyAt, uin
                               &in.bmiHeader, picture.data(), nullptr, &flags, static_cast<LONG>(n), 0, 0, nullptr,
                               nullptr);
     EXPECT_EQ(result, static_cast<DWORD>(ICERR_OK)) << "frame " << n;
-    EXPECT_LE(out.bmiHeader.biSizeImage, KImage);
+    EXPECT_LE(out.bmiHeader.biSizeImage, kImage);
     frames.push_back({std::vector<uint8_t>(buffer.begin(), buffer.begin() + out.bmiHeader.biSizeImage),
                       (flags & AVIIF_KEYFRAME) != 0});
   }
@@ -82,22 +82,22 @@ inline bool KeyEvery125(uint32_t n) { return n % 125 == 1; }
 
 // Decompresses one frame that lies at the start of buffer (304,128 bytes readable, as in the programs).
 inline DWORD Decode(HIC hic, const uint8_t* buffer, uint8_t* picture) {
-  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
   return ICDecompress(hic, 0, &in.bmiHeader, const_cast<uint8_t*>(buffer), &out.bmiHeader, picture);
 }
 
-inline HIC OpenDivx() { return ICOpen(ICTYPE_VIDEO, KDivx, ICMODE_FASTCOMPRESS); }
+inline HIC OpenDivx() { return ICOpen(ICTYPE_VIDEO, kDivx, ICMODE_FASTCOMPRESS); }
 
 inline HIC OpenDecoder() {
   HIC hic = OpenDivx();
-  BITMAPINFO in = Record(KDivx), out = Record(BI_RGB);
+  BITMAPINFO in = Record(kDivx), out = Record(BI_RGB);
   EXPECT_EQ(ICDecompressBegin(hic, &in, &out), ICERR_OK);
   return hic;
 }
 
 // A frame placed at the start of a program-sized buffer, the rest zero.
 inline std::vector<uint8_t> InBuffer(const std::vector<uint8_t>& frame) {
-  std::vector<uint8_t> b(KBuffer, 0);
+  std::vector<uint8_t> b(kBuffer, 0);
   std::memcpy(b.data(), frame.data(), frame.size());
   return b;
 }

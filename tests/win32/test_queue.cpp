@@ -315,7 +315,7 @@ TEST(Queue, DescriptorIsReadableExactlyWhileMessagesWait) {
   Recorder r;
   HWND h = MakeWindow(&r);
   std::thread([&] { EXPECT_TRUE(PostMessageA(h, WM_USER, 0, 0)); }).join();
-  EXPECT_TRUE(Readable(fd, w32test::KPatienceMs));
+  EXPECT_TRUE(Readable(fd, w32test::kPatienceMs));
   ASSERT_TRUE(PostMessageA(h, WM_USER + 1, 0, 0));
   MSG m;
   ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE));
@@ -348,7 +348,7 @@ TEST(Queue, DescriptorWakesAPollWhileAnotherThreadPosts) {
     Sleep(20);
     PostMessageA(h, WM_USER, 0, 0);
   });
-  EXPECT_TRUE(Readable(fd, w32test::KPatienceMs));
+  EXPECT_TRUE(Readable(fd, w32test::kPatienceMs));
   poster.join();
   EXPECT_EQ(Pump(), 1);
   EXPECT_FALSE(Readable(fd));

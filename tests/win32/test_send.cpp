@@ -60,7 +60,7 @@ TEST(Send, AWaitingSendMakesTheDescriptorReadable) {
   HWND h = MakeWindow(&r);
   int fd = QueueEventFd();
   std::thread sender([&] { SendMessageA(h, WM_USER, 0, 0); });
-  EXPECT_TRUE(w32test::Readable(fd, w32test::KPatienceMs));
+  EXPECT_TRUE(w32test::Readable(fd, w32test::kPatienceMs));
   MSG m;
   EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) << "handled inside, not returned";
   sender.join();
@@ -124,7 +124,7 @@ TEST(Send, ToAWindowDestroyedBeforeItsTurnReturnsZero) {
   HWND h = MakeWindow(&r);
   std::atomic<LRESULT> result{-1};
   std::thread sender([&] { result = SendMessageA(h, WM_USER, 0, 0); });
-  EXPECT_TRUE(w32test::Readable(QueueEventFd(), w32test::KPatienceMs));
+  EXPECT_TRUE(w32test::Readable(QueueEventFd(), w32test::kPatienceMs));
   DestroyWindow(h);
   MSG m;
   PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE);
@@ -142,7 +142,7 @@ TEST(Send, ALongWaitIsReportedNotSilent) {
     while (!pump) Sleep(10);  // does not retrieve its messages for a while
     MSG m;
     const DWORD start = GetTickCount();
-    while (r.Count(WM_USER) == 0 && GetTickCount() - start < static_cast<DWORD>(w32test::KPatienceMs)) {
+    while (r.Count(WM_USER) == 0 && GetTickCount() - start < static_cast<DWORD>(w32test::kPatienceMs)) {
       while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
       Sleep(5);
     }
@@ -156,7 +156,7 @@ TEST(Send, ALongWaitIsReportedNotSilent) {
     const DWORD start = GetTickCount();
     struct stat err {};
     while ((fstat(STDERR_FILENO, &err) != 0 || err.st_size == 0) &&
-           GetTickCount() - start < 5000u + static_cast<DWORD>(w32test::KPatienceMs))
+           GetTickCount() - start < 5000u + static_cast<DWORD>(w32test::kPatienceMs))
       Sleep(10);
     pump = true;
   });

@@ -69,7 +69,7 @@ inline HWND MakeWindow(Recorder* r, HWND parent = nullptr, DWORD style = WS_POPU
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr int KPatienceMs = 60000;
+constexpr int kPatienceMs = 60000;
 
 inline bool Readable(int fd, int timeoutMs = 0) {
   pollfd p{fd, POLLIN, 0};

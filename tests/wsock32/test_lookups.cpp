@@ -81,7 +81,7 @@ TEST_F(Lookups, AsyncReplyLaysTheEntryOutInTheCallersBuffer) {
   HANDLE h = WSAAsyncGetHostByName(Notes.Wnd, WM_LOOKUP, "multi", buf, MAXGETHOSTSTRUCT);
   ASSERT_NE(h, nullptr) << Err();
   EXPECT_LE(reinterpret_cast<std::uintptr_t>(h), 0xFFFFFFFFu);
-  auto n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(h)), KPatienceMs, WM_LOOKUP);
+  auto n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(h)), kPatienceMs, WM_LOOKUP);
   ASSERT_TRUE(n);
   EXPECT_EQ(n->Error, 0);  // high half: the error
   WORD length = n->Event;  // low half: the length used
@@ -104,7 +104,7 @@ TEST_F(Lookups, AsyncReplyForAShortBufferTellsTheLengthNeeded) {
   std::memset(storage, '#', sizeof storage);
   HANDLE h = WSAAsyncGetHostByName(Notes.Wnd, WM_LOOKUP, "multi", storage, 16);
   ASSERT_NE(h, nullptr);
-  auto n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(h)), KPatienceMs, WM_LOOKUP);
+  auto n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(h)), kPatienceMs, WM_LOOKUP);
   ASSERT_TRUE(n);
   EXPECT_EQ(n->Error, WSAENOBUFS);
   EXPECT_GT(n->Event, 16);
@@ -112,7 +112,7 @@ TEST_F(Lookups, AsyncReplyForAShortBufferTellsTheLengthNeeded) {
 
   HANDLE bad = WSAAsyncGetHostByName(Notes.Wnd, WM_LOOKUP, "nowhere", storage, sizeof storage);
   ASSERT_NE(bad, nullptr);
-  n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(bad)), KPatienceMs, WM_LOOKUP);
+  n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(bad)), kPatienceMs, WM_LOOKUP);
   ASSERT_TRUE(n);
   EXPECT_EQ(n->Error, WSAHOST_NOT_FOUND);
 }
@@ -123,7 +123,7 @@ TEST_F(Lookups, AsyncByAddress) {
   HANDLE h =
       WSAAsyncGetHostByAddr(Notes.Wnd, WM_LOOKUP, reinterpret_cast<const char*>(&addr), 4, AF_INET, buf, sizeof buf);
   ASSERT_NE(h, nullptr) << Err();
-  auto n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(h)), KPatienceMs, WM_LOOKUP);
+  auto n = Notes.Next(static_cast<SOCKET>(reinterpret_cast<std::uintptr_t>(h)), kPatienceMs, WM_LOOKUP);
   ASSERT_TRUE(n);
   EXPECT_EQ(n->Error, 0);
   EXPECT_STREQ(reinterpret_cast<hostent*>(buf)->h_name, "localhost");
@@ -143,7 +143,7 @@ TEST_F(Lookups, NoReplyFollowsASuccessfulCancel) {
     } else {
       EXPECT_EQ(Err(), WSAEALREADY);
       ++completed;
-      EXPECT_TRUE(Notes.Next(id, KPatienceMs, WM_LOOKUP)) << "a lookup that could not be cancelled never replied";
+      EXPECT_TRUE(Notes.Next(id, kPatienceMs, WM_LOOKUP)) << "a lookup that could not be cancelled never replied";
     }
     EXPECT_EQ(WSACancelAsyncRequest(h), SOCKET_ERROR);  // gone either way
   }

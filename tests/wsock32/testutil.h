@@ -20,10 +20,10 @@ constexpr UINT WM_LOOKUP = WM_USER + 2;
 
 // How long a test waits for what must happen: generous, for a loaded machine and a sanitizer build. A wait ends
 // as soon as the awaited thing happens.
-constexpr int KPatienceMs = 60000;
+constexpr int kPatienceMs = 60000;
 
 // Checks done() every 5 ms until it holds; false when it still does not after timeoutMs.
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = KPatienceMs) {
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = kPatienceMs) {
   const DWORD start = GetTickCount();
   while (!done()) {
     if (static_cast<int>(GetTickCount() - start) >= timeoutMs) return false;
@@ -80,7 +80,7 @@ class TNotes {
   std::vector<TNote> Seen;  // in arrival order, not yet taken
 
   // The next notification for s (other sockets' stay in Seen), pumping for at most timeoutMs.
-  std::optional<TNote> Next(SOCKET s, int timeoutMs = KPatienceMs, UINT msg = WM_SOCKET) {
+  std::optional<TNote> Next(SOCKET s, int timeoutMs = kPatienceMs, UINT msg = WM_SOCKET) {
     DWORD start = GetTickCount();
     for (;;) {
       auto it = std::find_if(Seen.begin(), Seen.end(), [&](const TNote& n) { return n.S == s && n.Msg == msg; });

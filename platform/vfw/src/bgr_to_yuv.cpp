@@ -22,17 +22,17 @@ namespace {
 constexpr int KYR = 8414, KYG = 16519, KYB = 3208;
 constexpr int KUR = -9714, KUG = -19070, KUB = 28784;
 constexpr int KVR = 28784, KVG = -24103, KVB = -4681;
-constexpr int KLumaShift = 7, KChromaShift = 5;  // the pixel value (0-255) and the block sum (0-1020) scaled up
+constexpr int kLumaShift = 7, kChromaShift = 5;  // the pixel value (0-255) and the block sum (0-1020) scaled up
 
 inline int MulHrs(int x, int c) { return (x * c + (1 << 14)) >> 15; }
 
 inline uint8_t Luma(int b, int g, int r) {
-  const int t = MulHrs(r << KLumaShift, KYR) + MulHrs(g << KLumaShift, KYG) + MulHrs(b << KLumaShift, KYB);
+  const int t = MulHrs(r << kLumaShift, KYR) + MulHrs(g << kLumaShift, KYG) + MulHrs(b << kLumaShift, KYB);
   return static_cast<uint8_t>(((t + 64) >> 7) + 16);
 }
 
 inline uint8_t Chroma(int cr, int cg, int cb, int r, int g, int b) {
-  const int t = MulHrs(r << KChromaShift, cr) + MulHrs(g << KChromaShift, cg) + MulHrs(b << KChromaShift, cb);
+  const int t = MulHrs(r << kChromaShift, cr) + MulHrs(g << kChromaShift, cg) + MulHrs(b << kChromaShift, cb);
   return static_cast<uint8_t>(((t + 128) >> 8) + 128);
 }
 
@@ -66,7 +66,7 @@ constexpr std::array<uint8_t, 16> GatherMask(int k, int part) {
   return m;
 }
 
-alignas(16) constexpr std::array<std::array<std::array<uint8_t, 16>, 3>, 3> KGather = {{
+alignas(16) constexpr std::array<std::array<std::array<uint8_t, 16>, 3>, 3> kGather = {{
     {GatherMask(0, 0), GatherMask(0, 1), GatherMask(0, 2)},
     {GatherMask(1, 0), GatherMask(1, 1), GatherMask(1, 2)},
     {GatherMask(2, 0), GatherMask(2, 1), GatherMask(2, 2)},
@@ -80,7 +80,7 @@ __attribute__((target("ssse3"))) inline __m128i Gather(const __m128i part[3], in
   __m128i out = _mm_setzero_si128();
   for (int p = 0; p < 3; ++p)
     out = _mm_or_si128(
-        out, _mm_shuffle_epi8(part[p], _mm_load_si128(reinterpret_cast<const __m128i*>(KGather[k][p].data()))));
+        out, _mm_shuffle_epi8(part[p], _mm_load_si128(reinterpret_cast<const __m128i*>(kGather[k][p].data()))));
   return out;
 }
 
@@ -100,7 +100,7 @@ __attribute__((target("ssse3"))) inline __m128i Weigh(__m128i r, __m128i g, __m1
 
 // Eight luma samples from eight pixels' channels, widened to 16 bits.
 __attribute__((target("ssse3"))) inline __m128i Luma8(__m128i r, __m128i g, __m128i b) {
-  const __m128i t = Weigh(_mm_slli_epi16(r, KLumaShift), _mm_slli_epi16(g, KLumaShift), _mm_slli_epi16(b, KLumaShift),
+  const __m128i t = Weigh(_mm_slli_epi16(r, kLumaShift), _mm_slli_epi16(g, kLumaShift), _mm_slli_epi16(b, kLumaShift),
                           KYR, KYG, KYB);
   return _mm_add_epi16(_mm_srai_epi16(_mm_add_epi16(t, _mm_set1_epi16(64)), 7), _mm_set1_epi16(16));
 }
@@ -115,7 +115,7 @@ __attribute__((target("ssse3"))) inline void Luma16(const TChannels& c, uint8_t*
 // The sum of each 2 x 2 block of one channel, scaled up, as eight 16-bit samples.
 __attribute__((target("ssse3"))) inline __m128i BlockSum(__m128i row0, __m128i row1) {
   const __m128i ones = _mm_set1_epi8(1);
-  return _mm_slli_epi16(_mm_add_epi16(_mm_maddubs_epi16(row0, ones), _mm_maddubs_epi16(row1, ones)), KChromaShift);
+  return _mm_slli_epi16(_mm_add_epi16(_mm_maddubs_epi16(row0, ones), _mm_maddubs_epi16(row1, ones)), kChromaShift);
 }
 
 __attribute__((target("ssse3"))) inline __m128i ChromaOf(__m128i r, __m128i g, __m128i b, int c0, int c1, int c2) {

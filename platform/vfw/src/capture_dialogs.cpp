@@ -27,7 +27,7 @@ bool RunForm(const char* caption, QFormLayout* form, QDialog& dialog) {
   return dialog.exec() == QDialog::Accepted;
 }
 
-const std::pair<int, int> KSizes[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288},
+const std::pair<int, int> kSizes[] = {{160, 120}, {176, 144}, {320, 240}, {352, 288},
                                       {640, 480}, {704, 576}, {800, 600}, {1280, 720}};
 
 }  // namespace
@@ -58,7 +58,7 @@ bool RunFormatDialog(TVideoFormat& format) {
   auto* form = new QFormLayout;
   auto* size = new QComboBox;
   bool listed = false;
-  for (auto& [w, h] : KSizes) {
+  for (auto& [w, h] : kSizes) {
     size->addItem(QString("%1 x %2").arg(w).arg(h), QVariant::fromValue(QSize(w, h)));
     if (w == format.Width && h == format.Height) {
       size->setCurrentIndex(size->count() - 1);

@@ -21,7 +21,7 @@
 
 namespace {
 
-const char* const KClassName = "TarvoCaptureWindow";
+const char* const kClassName = "TarvoCaptureWindow";
 
 std::string ReportText(int index, const std::string& what) {
   return "capture driver " + std::to_string(index) + ": " + what;
@@ -83,7 +83,7 @@ void RegisterCaptureClass() {
   std::call_once(once, [] {
     WNDCLASSA wc{};
     wc.lpfnWndProc = &CaptureWindowProc;
-    wc.lpszClassName = KClassName;
+    wc.lpszClassName = kClassName;
     RegisterClassA(&wc);
   });
 }
@@ -101,9 +101,9 @@ extern "C" HWND capCreateCaptureWindowA(LPCSTR lpszWindowName, DWORD dwStyle, in
   RegisterCaptureClass();
   // Inside a form the window gets a surface for the preview; under any other parent it is a plain child
   // window that captures without a preview.
-  HWND hwnd = CreateSurfaceWindow(KClassName, dwStyle, x, y, nWidth, nHeight, hwndParent, nullptr);
+  HWND hwnd = CreateSurfaceWindow(kClassName, dwStyle, x, y, nWidth, nHeight, hwndParent, nullptr);
   if (!hwnd)
-    hwnd = CreateWindowExA(0, KClassName, lpszWindowName, dwStyle, x, y, nWidth, nHeight, hwndParent,
+    hwnd = CreateWindowExA(0, kClassName, lpszWindowName, dwStyle, x, y, nWidth, nHeight, hwndParent,
                            reinterpret_cast<HMENU>(static_cast<LONG_PTR>(nID)), nullptr, nullptr);
   return hwnd;
 }

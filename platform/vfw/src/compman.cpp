@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 class TCodecInstance {
  public:
@@ -109,7 +109,7 @@ extern "C" {
 
 HIC ICOpen(DWORD fccType, DWORD fccHandler, UINT wMode) {
   InstallPaintStampDecoder();  // every program opens the codec: its paint log then reads stamps
-  if (UpperFourcc(fccType) != UpperFourcc(ICTYPE_VIDEO) || UpperFourcc(fccHandler) != KDivx) return nullptr;
+  if (UpperFourcc(fccType) != UpperFourcc(ICTYPE_VIDEO) || UpperFourcc(fccHandler) != kDivx) return nullptr;
   if (wMode < ICMODE_COMPRESS || wMode > ICMODE_FASTCOMPRESS) return nullptr;
   std::shared_ptr<TCodecInstance> instance = std::make_shared<TDivxInstance>(wMode);
   std::lock_guard<std::mutex> lock(gHandleLock);

@@ -39,13 +39,13 @@ extern "C" {
 
 namespace {
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
-constexpr int KMaxSide = 4096;
-constexpr int KNominalRate = 25;  // frames per second the bit-rate ceiling assumes: the suite's rate
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr int kMaxSide = 4096;
+constexpr int kNominalRate = 25;  // frames per second the bit-rate ceiling assumes: the suite's rate
 // Bytes of a picture, after its start code, that tell a frame given again from the next one: the picture
 // header (coding type, time) and the start of its data.
-constexpr size_t KRepeatBytes = 32;
-constexpr int64_t KMinPixelLimit = 512 * 512;
+constexpr size_t kRepeatBytes = 32;
+constexpr int64_t kMinPixelLimit = 512 * 512;
 
 std::mutex gSettingsLock;
 TDivxSettings gSettings;
@@ -57,7 +57,7 @@ void QuietLibav() {
   std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
-bool IsDivx(DWORD compression) { return UpperFourcc(compression) == KDivx; }
+bool IsDivx(DWORD compression) { return UpperFourcc(compression) == kDivx; }
 
 int AbsHeight(const BITMAPINFOHEADER* bi) { return bi->biHeight < 0 ? -bi->biHeight : bi->biHeight; }
 
@@ -66,13 +66,13 @@ size_t DibStride(int width) { return (static_cast<size_t>(width) * 3 + 3) & ~sta
 // A 24-bit uncompressed picture that MPEG-4 4:2:0 can carry.
 bool IsRgb24(const BITMAPINFOHEADER* bi) {
   return bi && bi->biSize >= sizeof(BITMAPINFOHEADER) && bi->biPlanes == 1 && bi->biBitCount == 24 &&
-         bi->biCompression == BI_RGB && bi->biWidth > 0 && bi->biWidth <= KMaxSide && bi->biWidth % 2 == 0 &&
-         bi->biHeight != 0 && bi->biHeight >= -KMaxSide && bi->biHeight <= KMaxSide && bi->biHeight % 2 == 0;
+         bi->biCompression == BI_RGB && bi->biWidth > 0 && bi->biWidth <= kMaxSide && bi->biWidth % 2 == 0 &&
+         bi->biHeight != 0 && bi->biHeight >= -kMaxSide && bi->biHeight <= kMaxSide && bi->biHeight % 2 == 0;
 }
 
 bool IsCompressed(const BITMAPINFOHEADER* bi, int width, int height) {
   return bi && bi->biSize >= sizeof(BITMAPINFOHEADER) && IsDivx(bi->biCompression) && bi->biWidth == width &&
-         bi->biHeight != 0 && bi->biHeight >= -KMaxSide && bi->biHeight <= KMaxSide && AbsHeight(bi) == height;
+         bi->biHeight != 0 && bi->biHeight >= -kMaxSide && bi->biHeight <= kMaxSide && AbsHeight(bi) == height;
 }
 
 bool IsRgb24Of(const BITMAPINFOHEADER* bi, int width, int height) {
@@ -88,9 +88,9 @@ bool IsStartCode(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1;
 // samples chroma instead of averaging it: with the replicating decoder that costs close to 1 dB; its averaging
 // path costs three times the time of ours.) The direct decoding routine writes whole groups of 16 pixels, past
 // the end of a row of any other width, so other widths keep the general path, which writes exactly the picture.
-constexpr int KDecodeScaleFlags = SWS_POINT;
-constexpr int KDecodeScaleFlagsAnyWidth = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
-constexpr int KDirectGroup = 16;
+constexpr int kDecodeScaleFlags = SWS_POINT;
+constexpr int kDecodeScaleFlagsAnyWidth = SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+constexpr int kDirectGroup = 16;
 
 // Position of the first start code at or after from, or size.
 size_t NextStartCode(const uint8_t* data, size_t size, size_t from) {
@@ -129,7 +129,7 @@ TDivxSettings TDivxSettings::Current() {
 void TDivxSettings::SetCurrent(const TDivxSettings& settings) {
   {
     std::lock_guard<std::mutex> lock(gSettingsLock);
-    gSettings.BitRate = std::clamp(settings.BitRate, KDivxMinBitRate, KDivxMaxBitRate);
+    gSettings.BitRate = std::clamp(settings.BitRate, kDivxMinBitRate, kDivxMaxBitRate);
     gSettings.Quality = std::clamp(settings.Quality, 1, 100);
   }
   gGeneration.fetch_add(1);
@@ -207,8 +207,8 @@ bool TDivxEncoder::Open() {
   c->width = FWidth;
   c->height = FHeight;
   c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->time_base = AVRational{1, KNominalRate};
-  c->framerate = AVRational{KNominalRate, 1};
+  c->time_base = AVRational{1, kNominalRate};
+  c->framerate = AVRational{kNominalRate, 1};
   c->max_b_frames = 0;
   c->thread_count = 1;
   c->flags |= AV_CODEC_FLAG_QSCALE;
@@ -270,7 +270,7 @@ LRESULT TDivxEncoder::Compress(const ICCOMPRESS& ic) {
   int quantizer = DivxQuantizer(ic.dwQuality ? static_cast<int>(std::min<DWORD>(ic.dwQuality, 10000) / 100)
                                              : FSettings.Quality);
   if (FSettings.BitRate > 0 && FComplexity > 0) {
-    double budget = FSettings.BitRate * 1000.0 / KNominalRate;
+    double budget = FSettings.BitRate * 1000.0 / kNominalRate;
     quantizer = std::max(quantizer, static_cast<int>(std::ceil(FComplexity / budget)));
   }
   quantizer = std::clamp(quantizer, 2, 31);
@@ -314,7 +314,7 @@ TDivxDecoder::TDivxDecoder() { QuietLibav(); }
 TDivxDecoder::~TDivxDecoder() { Close(); }
 
 LRESULT TDivxDecoder::Query(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const {
-  if (!in || in->biWidth <= 0 || in->biWidth > KMaxSide || in->biWidth % 2 != 0 ||
+  if (!in || in->biWidth <= 0 || in->biWidth > kMaxSide || in->biWidth % 2 != 0 ||
       !IsCompressed(in, in->biWidth, AbsHeight(in)) || AbsHeight(in) % 2 != 0)
     return ICERR_BADFORMAT;
   if (out && !IsRgb24Of(out, in->biWidth, AbsHeight(in))) return ICERR_BADFORMAT;
@@ -345,7 +345,7 @@ bool TDivxDecoder::Open() {
     return false;
   }
   FScaler = sws_getContext(FWidth, FHeight, AV_PIX_FMT_YUV420P, FWidth, FHeight, AV_PIX_FMT_BGR24,
-                           FWidth % KDirectGroup == 0 ? KDecodeScaleFlags : KDecodeScaleFlagsAnyWidth, nullptr,
+                           FWidth % kDirectGroup == 0 ? kDecodeScaleFlags : kDecodeScaleFlagsAnyWidth, nullptr,
                            nullptr, nullptr);
   if (!FScaler) {
     Close();
@@ -368,7 +368,7 @@ bool TDivxDecoder::OpenContext() {
   FContext->workaround_bugs = FF_BUG_NO_PADDING;
   // The limit also applies to working buffers that, for small pictures, are much larger than the picture: four
   // times the begun size, and at least 512 x 512, leaves room for them.
-  FContext->max_pixels = std::max<int64_t>(int64_t{4} * FWidth * FHeight, KMinPixelLimit);
+  FContext->max_pixels = std::max<int64_t>(int64_t{4} * FWidth * FHeight, kMinPixelLimit);
   if (avcodec_open2(FContext, codec, nullptr) < 0) {
     avcodec_free_context(&FContext);
     return false;
@@ -408,7 +408,7 @@ LRESULT TDivxDecoder::Decompress(const ICDECOMPRESS& ic) {
   // The receiver decodes a complete frame again when more bytes arrive behind it, and the player redraws its
   // last record at the end of a file: decoding a predicted picture twice would add its changes twice, so the
   // same frame shows the same picture.
-  const size_t head = std::min(length, picture + 4 + KRepeatBytes);
+  const size_t head = std::min(length, picture + 4 + kRepeatBytes);
   if (!FLastHead.empty() && FLastHead.size() == head && std::memcmp(FLastHead.data(), in, head) == 0) {
     Output(FLast, ic);
     return ICERR_OK;

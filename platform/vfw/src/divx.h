@@ -25,8 +25,8 @@ struct TDivxSettings {
   static uint64_t Generation();  // changes with every SetCurrent
 };
 
-constexpr int KDivxMinBitRate = 0;
-constexpr int KDivxMaxBitRate = 100000;
+constexpr int kDivxMinBitRate = 0;
+constexpr int kDivxMaxBitRate = 100000;
 
 // A four-character code with its letters in upper case: handler and compression codes compare without case.
 DWORD UpperFourcc(DWORD fcc);

@@ -16,7 +16,7 @@
 
 namespace {
 
-const char* const KCaption = "DIVX codec";
+const char* const kCaption = "DIVX codec";
 
 std::string Describe(const TDivxSettings& s) {
   std::string rate = s.BitRate > 0 ? std::to_string(s.BitRate) + " kbit/s" : "no ceiling";
@@ -29,18 +29,18 @@ bool DivxConfigureDialog(HWND parent) {
   (void)parent;  // the dialog is application-modal, centred on the screen
   TDivxSettings settings = TDivxSettings::Current();
   if (Unattended()) {
-    ReportUnattendedDialog(KCaption, Describe(settings));
+    ReportUnattendedDialog(kCaption, Describe(settings));
     return true;
   }
-  if (!CanShowDialog(KCaption)) return false;
+  if (!CanShowDialog(kCaption)) return false;
 
   QDialog dialog;
-  dialog.setWindowTitle(KCaption);
+  dialog.setWindowTitle(kCaption);
   dialog.setModal(true);
   auto* form = new QFormLayout;
 
   auto* rate = new QSpinBox;
-  rate->setRange(KDivxMinBitRate, KDivxMaxBitRate);
+  rate->setRange(kDivxMinBitRate, kDivxMaxBitRate);
   rate->setSingleStep(100);
   rate->setSuffix(" kbit/s");
   rate->setSpecialValueText("no ceiling");

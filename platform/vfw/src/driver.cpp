@@ -55,10 +55,10 @@ BITMAPINFOHEADER TVideoFormat::Header() const {
 bool TVideoFormat::FromHeader(const BITMAPINFOHEADER& bi, TVideoFormat& format) {
   if (bi.biSize < sizeof(BITMAPINFOHEADER) || bi.biPlanes != 1 || bi.biCompression != BI_RGB) return false;
   if (bi.biBitCount != 24 && bi.biBitCount != 32) return false;
-  if (bi.biWidth < KMinFrameSide || bi.biWidth > KMaxFrameSide) return false;
-  if (bi.biHeight == 0 || bi.biHeight < -KMaxFrameSide || bi.biHeight > KMaxFrameSide) return false;
+  if (bi.biWidth < kMinFrameSide || bi.biWidth > kMaxFrameSide) return false;
+  if (bi.biHeight == 0 || bi.biHeight < -kMaxFrameSide || bi.biHeight > kMaxFrameSide) return false;
   int h = bi.biHeight < 0 ? -bi.biHeight : bi.biHeight;
-  if (h < KMinFrameSide) return false;
+  if (h < kMinFrameSide) return false;
   format.Width = bi.biWidth;
   format.Height = h;
   format.BitCount = bi.biBitCount;

@@ -26,8 +26,8 @@ struct TVideoFormat {
   bool operator==(const TVideoFormat&) const = default;
 };
 
-constexpr int KMinFrameSide = 16;
-constexpr int KMaxFrameSide = 4096;
+constexpr int kMinFrameSide = 16;
+constexpr int kMaxFrameSide = 4096;
 
 // One entry of the driver table: "pattern" or a V4L2 device path.
 struct TDriverEntry {
@@ -80,7 +80,7 @@ std::unique_ptr<TCaptureDriver> OpenV4l2Driver(const std::string& path, const TV
 void RenderPattern(uint8_t* bgrBottomUp, int w, int h, uint32_t seq, uint32_t ms);
 
 // A camera's frame this close before its slot counts as on time.
-constexpr int64_t KCameraJitterNs = 3000000;
+constexpr int64_t kCameraJitterNs = 3000000;
 
 // Deadline keeping shared by the drivers: slots every interval from the first frame on.
 class TFrameClock {

@@ -7,22 +7,22 @@
 namespace {
 
 // Start codes, the byte after 00 00 01.
-constexpr uint8_t KVideoObjectLast = 0x1F;  // 00..1F: video object (no payload)
-constexpr uint8_t KLayerFirst = 0x20;       // 20..2F: video object layer
-constexpr uint8_t KLayerLast = 0x2F;
-constexpr uint8_t KSequence = 0xB0;  // visual object sequence: profile and level
-constexpr uint8_t KUserData = 0xB2;
-constexpr uint8_t KGroup = 0xB3;         // group of pictures: a time code
-constexpr uint8_t KVisualObject = 0xB5;  // visual object: its type
+constexpr uint8_t kVideoObjectLast = 0x1F;  // 00..1F: video object (no payload)
+constexpr uint8_t kLayerFirst = 0x20;       // 20..2F: video object layer
+constexpr uint8_t kLayerLast = 0x2F;
+constexpr uint8_t kSequence = 0xB0;  // visual object sequence: profile and level
+constexpr uint8_t kUserData = 0xB2;
+constexpr uint8_t kGroup = 0xB3;         // group of pictures: a time code
+constexpr uint8_t kVisualObject = 0xB5;  // visual object: its type
 
-constexpr int KSimpleProfileFirst = 0x01;
-constexpr int KSimpleProfileLast = 0x08;
-constexpr unsigned KVideoType = 1;          // visual object type: video
-constexpr unsigned KSimpleObject = 1;       // video object type indication
-constexpr unsigned KVersion1 = 1;           // object layer verid
-constexpr unsigned KChroma420 = 1;
-constexpr unsigned KRectangular = 0;
-constexpr unsigned KExtendedAspect = 15;    // followed by its own width and height
+constexpr int kSimpleProfileFirst = 0x01;
+constexpr int kSimpleProfileLast = 0x08;
+constexpr unsigned kVideoType = 1;          // visual object type: video
+constexpr unsigned kSimpleObject = 1;       // video object type indication
+constexpr unsigned kVersion1 = 1;           // object layer verid
+constexpr unsigned kChroma420 = 1;
+constexpr unsigned kRectangular = 0;
+constexpr unsigned kExtendedAspect = 15;    // followed by its own width and height
 
 // Reads bits most significant first; past the end it reads zeros and says so in Short().
 class TBits {
@@ -45,26 +45,26 @@ class TBits {
 
 bool VisualObjectOk(TBits bits) {
   if (bits.Read(1)) {  // is_visual_object_identifier
-    if (bits.Read(4) != KVersion1) return false;
+    if (bits.Read(4) != kVersion1) return false;
     bits.Skip(3);  // priority
   }
-  return bits.Read(4) == KVideoType && !bits.Short();
+  return bits.Read(4) == kVideoType && !bits.Short();
 }
 
 bool LayerOk(TBits bits, int width, int height) {
   bits.Skip(1);  // random_accessible_vol
-  if (bits.Read(8) != KSimpleObject) return false;
+  if (bits.Read(8) != kSimpleObject) return false;
   if (bits.Read(1)) {  // is_object_layer_identifier
-    if (bits.Read(4) != KVersion1) return false;
+    if (bits.Read(4) != kVersion1) return false;
     bits.Skip(3);  // priority
   }
-  if (bits.Read(4) == KExtendedAspect) bits.Skip(16);
+  if (bits.Read(4) == kExtendedAspect) bits.Skip(16);
   if (bits.Read(1)) {  // vol_control_parameters
-    if (bits.Read(2) != KChroma420) return false;
+    if (bits.Read(2) != kChroma420) return false;
     bits.Skip(1);                   // low_delay
     if (bits.Read(1)) bits.Skip(79);  // vbv_parameters: bit rate, buffer size, occupancy and their markers
   }
-  if (bits.Read(2) != KRectangular) return false;
+  if (bits.Read(2) != kRectangular) return false;
   bits.Skip(1);
   const unsigned resolution = bits.Read(16);  // vop_time_increment_resolution
   if (resolution == 0) return false;
@@ -107,18 +107,18 @@ TMpeg4StreamHeaders ReadMpeg4StreamHeaders(const uint8_t* data, size_t picture, 
     const uint8_t* payload = data + at + 4;
     const size_t size = next - at - 4;
     bool ok = true;
-    if (code >= KLayerFirst && code <= KLayerLast) {
+    if (code >= kLayerFirst && code <= kLayerLast) {
       ok = LayerOk(TBits(payload, size), width, height);
       headers.HasLayer = true;
-    } else if (code == KSequence) {
-      ok = size >= 1 && payload[0] >= KSimpleProfileFirst && payload[0] <= KSimpleProfileLast;
-    } else if (code == KVisualObject) {
+    } else if (code == kSequence) {
+      ok = size >= 1 && payload[0] >= kSimpleProfileFirst && payload[0] <= kSimpleProfileLast;
+    } else if (code == kVisualObject) {
       ok = VisualObjectOk(TBits(payload, size));
-    } else if (code > KVideoObjectLast && code != KUserData && code != KGroup) {
+    } else if (code > kVideoObjectLast && code != kUserData && code != kGroup) {
       ok = false;  // a kind of unit the encoder never writes
     }
     if (!ok) return headers;
-    if (code != KGroup) headers.State.insert(headers.State.end(), data + at, data + next);
+    if (code != kGroup) headers.State.insert(headers.State.end(), data + at, data + next);
     at = next;
   }
   // Every unit in front of a picture belongs to a stream's start, which names its layer: units without one would

@@ -74,8 +74,8 @@ void RenderPattern(uint8_t* bgr, int w, int h, uint32_t seq, uint32_t ms) {
   // borders as a camera would see them (hard colour edges are lost to any 4:2:0 codec).
   static const uint8_t bands[8][3] = {{235, 235, 235}, {16, 235, 235}, {235, 235, 16}, {16, 235, 16},
                                       {235, 16, 235},  {16, 16, 235},  {235, 16, 16},  {40, 40, 40}};
-  constexpr int KSoft = 4;
-  const int bandWidth = std::max(2 * KSoft, w / 8);
+  constexpr int kSoft = 4;
+  const int bandWidth = std::max(2 * kSoft, w / 8);
   const int shift = static_cast<int>((seq * 2u) % static_cast<uint32_t>(bandWidth * 8));
   for (int y = 0; y < h; ++y) {
     uint8_t* row = bgr + static_cast<size_t>(h - 1 - y) * stride;
@@ -84,12 +84,12 @@ void RenderPattern(uint8_t* bgr, int w, int h, uint32_t seq, uint32_t ms) {
       const int at = x + shift;
       const int band = (at / bandWidth) % 8;
       const int inBand = at % bandWidth;
-      // Within KSoft pixels of a border the colour ramps to the neighbour's.
-      int other = band, weight = 0;  // of 2 * KSoft
-      if (inBand < KSoft) other = (band + 7) % 8, weight = KSoft - inBand;
-      else if (inBand >= bandWidth - KSoft) other = (band + 1) % 8, weight = inBand - (bandWidth - KSoft) + 1;
+      // Within kSoft pixels of a border the colour ramps to the neighbour's.
+      int other = band, weight = 0;  // of 2 * kSoft
+      if (inBand < kSoft) other = (band + 7) % 8, weight = kSoft - inBand;
+      else if (inBand >= bandWidth - kSoft) other = (band + 1) % 8, weight = inBand - (bandWidth - kSoft) + 1;
       for (int c = 0; c < 3; ++c) {
-        int v = (bands[band][c] * (2 * KSoft - weight) + bands[other][c] * weight) / (2 * KSoft);
+        int v = (bands[band][c] * (2 * kSoft - weight) + bands[other][c] * weight) / (2 * kSoft);
         row[x * 3 + c] = static_cast<uint8_t>(v * shade >> 8);
       }
     }

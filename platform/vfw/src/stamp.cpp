@@ -7,10 +7,10 @@
 
 namespace {
 
-constexpr int KCell = 8;
-constexpr int KBits = 80;
-constexpr int KMinWidth = 160;
-constexpr int KMinHeight = 64;
+constexpr int kCell = 8;
+constexpr int kBits = 80;
+constexpr int kMinWidth = 160;
+constexpr int kMinHeight = 64;
 
 uint16_t Crc16(uint64_t payload) {
   uint16_t crc = 0xFFFF;
@@ -23,13 +23,13 @@ uint16_t Crc16(uint64_t payload) {
 
 ptrdiff_t Stride(int w) { return static_cast<ptrdiff_t>((static_cast<size_t>(w) * 3 + 3) & ~static_cast<size_t>(3)); }
 
-bool Fits(int w, int h) { return w >= KMinWidth && h >= KMinHeight; }
+bool Fits(int w, int h) { return w >= kMinWidth && h >= kMinHeight; }
 
 // Cell i: its x and the row of its top pixels, counted from the picture's top.
 void CellOrigin(int w, int i, int& x, int& top) {
-  int perRow = w / KCell;
-  x = (i % perRow) * KCell;
-  top = (i / perRow) * KCell;
+  int perRow = w / kCell;
+  x = (i % perRow) * kCell;
+  top = (i / perRow) * kCell;
 }
 
 }  // namespace
@@ -44,13 +44,13 @@ void StampFrame(BYTE* bgrBottomUp, int w, int h, uint32_t seq, uint32_t ms) {
   bits[9] = static_cast<uint8_t>(crc >> 8);
   const ptrdiff_t stride = Stride(w);
   BYTE* topRow = bgrBottomUp + stride * (h - 1);
-  for (int i = 0; i < KBits; ++i) {
+  for (int i = 0; i < kBits; ++i) {
     int x, top;
     CellOrigin(w, i, x, top);
     uint8_t v = ((bits[i / 8] >> (i % 8)) & 1) ? 255 : 0;
-    for (int r = 0; r < KCell; ++r) {
+    for (int r = 0; r < kCell; ++r) {
       BYTE* row = topRow - (top + r) * stride + x * 3;
-      for (int c = 0; c < KCell * 3; ++c) row[c] = v;
+      for (int c = 0; c < kCell * 3; ++c) row[c] = v;
     }
   }
 }
@@ -58,7 +58,7 @@ void StampFrame(BYTE* bgrBottomUp, int w, int h, uint32_t seq, uint32_t ms) {
 bool DecodeStampRows(const BYTE* topRow, ptrdiff_t rowStep, int w, int h, uint32_t& seq, uint32_t& ms) {
   if (!topRow || !Fits(w, h)) return false;
   uint8_t bits[10] = {};
-  for (int i = 0; i < KBits; ++i) {
+  for (int i = 0; i < kBits; ++i) {
     int x, top;
     CellOrigin(w, i, x, top);
     // The cell's inner 4 x 4 pixels: its edges blur first under compression.

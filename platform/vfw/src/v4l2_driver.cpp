@@ -3,7 +3,7 @@
 // order. The camera size is chosen here from the sizes the camera lists (ChooseCameraSize), so that pictures
 // are scaled down, not up. Memory-mapped streaming with a few buffers; the camera runs at its own rate, and
 // the requested interval, measured on the buffers' own timestamps, caps what is delivered. A camera that
-// stops delivering without an error counts as failed after KStallNs.
+// stops delivering without an error counts as failed after kStallNs.
 #include <fcntl.h>
 #include <libv4l2.h>
 #include <linux/videodev2.h>
@@ -22,10 +22,10 @@
 
 namespace {
 
-constexpr unsigned KBufferCount = 4;
+constexpr unsigned kBufferCount = 4;
 // So long without a usable picture while streaming, and the camera has stopped. Webcams may take a second or
 // two to deliver the first picture, and slow down to a few a second in the dark.
-constexpr int64_t KStallNs = 5'000'000'000;
+constexpr int64_t kStallNs = 5'000'000'000;
 
 std::string ErrorText(int error) {
   switch (error) {
@@ -90,7 +90,7 @@ TCameraSize ChooseCameraSize(const std::vector<TCameraSize>& sizes, const TVideo
   TCameraSize best{0, 0}, largest{0, 0};
   auto area = [](TCameraSize s) { return static_cast<uint64_t>(s.Width) * s.Height; };
   for (const TCameraSize& s : sizes) {
-    if (s.Width == 0 || s.Height == 0 || s.Width > KMaxFrameSide * 4u || s.Height > KMaxFrameSide * 4u) continue;
+    if (s.Width == 0 || s.Height == 0 || s.Width > kMaxFrameSide * 4u || s.Height > kMaxFrameSide * 4u) continue;
     if (area(s) > area(largest)) largest = s;
     int x, y, cw, ch;
     CropToAspect(static_cast<int>(s.Width), static_cast<int>(s.Height), format.Width, format.Height, x, y, cw, ch);
@@ -210,13 +210,13 @@ class TV4l2Driver final : public TCaptureDriver {
     }
     // Judged only when nothing usable is waiting: a reader that paused finds its pictures still there.
     auto stalled = [&] {
-      if (MonotonicNs() - FLastPicture < KStallNs) return false;
-      why = FPath + ": no picture from the camera for " + std::to_string(KStallNs / 1000000000) +
+      if (MonotonicNs() - FLastPicture < kStallNs) return false;
+      why = FPath + ": no picture from the camera for " + std::to_string(kStallNs / 1000000000) +
             " seconds (it stopped delivering)";
       return true;
     };
     for (;;) {
-      const int64_t left = std::max<int64_t>(0, FLastPicture + KStallNs - MonotonicNs());
+      const int64_t left = std::max<int64_t>(0, FLastPicture + kStallNs - MonotonicNs());
       pollfd p[2] = {{FFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
       int n = ::poll(p, wakeFd >= 0 ? 2 : 1, static_cast<int>((left + 999999) / 1000000));
       if (n < 0) {
@@ -259,7 +259,7 @@ class TV4l2Driver final : public TCaptureDriver {
         const int64_t stamp = TimevalNs(b.timestamp);
         if (stamp > 0 && stamp <= now) taken = stamp;
       }
-      const bool take = whole && FClock.Offer(taken, intervalUs, KCameraJitterNs);
+      const bool take = whole && FClock.Offer(taken, intervalUs, kCameraJitterNs);
       if (take)
         FConverter.Convert(static_cast<const uint8_t*>(FBuffers[b.index].Start), FCameraWidth, FCameraHeight,
                            static_cast<ptrdiff_t>(FCameraStride), frame, FFormat);
@@ -313,7 +313,7 @@ class TV4l2Driver final : public TCaptureDriver {
 
   bool StartStreaming(std::string& why) {
     v4l2_requestbuffers req{};
-    req.count = KBufferCount;
+    req.count = kBufferCount;
     req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     req.memory = V4L2_MEMORY_MMAP;
     if (Ioctl(FFd, VIDIOC_REQBUFS, &req) < 0 || req.count == 0) {

@@ -35,7 +35,7 @@ class TBytesStream : public TStream {
 };
 
 // Enough positions for every kind of sequence; the player's own loop also stops at the count.
-constexpr std::uint32_t KMaxPositions = 64;
+constexpr std::uint32_t kMaxPositions = 64;
 
 }  // namespace
 
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::vector<uint8_t> buffer(FrameRecord::MaxData);
   std::uint32_t S = 0;
   std::uint16_t delay = 0;
-  for (std::uint32_t i = 1; i <= std::min(count, KMaxPositions); ++i) {
+  for (std::uint32_t i = 1; i <= std::min(count, kMaxPositions); ++i) {
     const TRecordRead read = ReadFrameRecord(stream, buffer.data(), S, delay);
     if (read == TRecordRead::Damaged || read == TRecordRead::End) break;
     if (read == TRecordRead::Whole) decoder.Decode(buffer.data(), S);

@@ -12,31 +12,31 @@ namespace {
 BITMAPINFOHEADER Record(DWORD compression) {
   BITMAPINFOHEADER bi{};
   bi.biSize = sizeof bi;
-  bi.biWidth = KWidth;
-  bi.biHeight = KHeight;
+  bi.biWidth = kWidth;
+  bi.biHeight = kHeight;
   bi.biPlanes = 1;
   bi.biBitCount = 24;
   bi.biCompression = compression;
-  bi.biSizeImage = static_cast<DWORD>(KImage);
+  bi.biSizeImage = static_cast<DWORD>(kImage);
   return bi;
 }
 
-constexpr DWORD KDivx = mmioFOURCC('D', 'I', 'V', 'X');
+constexpr DWORD kDivx = mmioFOURCC('D', 'I', 'V', 'X');
 
 // A picture that differs with seed everywhere, so that a stale picture never passes for it.
 std::vector<uint8_t> Picture(int seed) {
-  std::vector<uint8_t> p(KBuffer);
-  for (int y = 0; y < KHeight; ++y)
-    for (int x = 0; x < KWidth; ++x)
+  std::vector<uint8_t> p(kBuffer);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
       for (int c = 0; c < 3; ++c)
-        p[(static_cast<size_t>(y) * KWidth + x) * 3 + c] = static_cast<uint8_t>(x * (c + 1) + y * seed + 40 * seed);
+        p[(static_cast<size_t>(y) * kWidth + x) * 3 + c] = static_cast<uint8_t>(x * (c + 1) + y * seed + 40 * seed);
   return p;
 }
 
 std::vector<uint8_t> KeyFrame(int seed) {
   TDivxEncoder encoder;
-  BITMAPINFOHEADER in = Record(BI_RGB), out = Record(KDivx);
-  std::vector<uint8_t> picture = Picture(seed), frame(KBuffer);
+  BITMAPINFOHEADER in = Record(BI_RGB), out = Record(kDivx);
+  std::vector<uint8_t> picture = Picture(seed), frame(kBuffer);
   ICCOMPRESS ic{};
   ic.dwFlags = ICCOMPRESS_KEYFRAME;
   ic.lpbiOutput = &out;
@@ -71,7 +71,7 @@ const TKeyFrames& KeyFrames() {
 
 }  // namespace
 
-TDecoder::TDecoder() : FIn(Record(KDivx)), FOut(Record(BI_RGB)), FInput(KBuffer), FPicture(KBuffer) {
+TDecoder::TDecoder() : FIn(Record(kDivx)), FOut(Record(BI_RGB)), FInput(kBuffer), FPicture(kBuffer) {
   if (FDecoder.Begin(&FIn, &FOut) != ICERR_OK) {
     std::fprintf(stderr, "fuzz: the decoder does not begin\n");
     std::abort();
@@ -102,7 +102,7 @@ void RequireKeyFramesDecode(TDecoder& decoder) {
   // Two of them: the first may be taken for a repetition of the input's last frame, the second never is.
   decoder.Decode(k.First.data(), k.First.size());
   const LRESULT result = decoder.Decode(k.Second.data(), k.Second.size());
-  if (result != ICERR_OK || !std::equal(k.SecondPicture.begin(), k.SecondPicture.begin() + KImage,
+  if (result != ICERR_OK || !std::equal(k.SecondPicture.begin(), k.SecondPicture.begin() + kImage,
                                         decoder.Picture().begin())) {
     std::fprintf(stderr, "fuzz: after this input a correct key frame %s\n",
                  result != ICERR_OK ? "is refused" : "decodes to another picture");

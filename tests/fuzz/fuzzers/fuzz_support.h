@@ -13,10 +13,10 @@
 
 namespace fuzz {
 
-constexpr int KWidth = 352;
-constexpr int KHeight = 288;
-constexpr size_t KImage = static_cast<size_t>(KWidth) * KHeight * 3;  // 304,128
-constexpr size_t KBuffer = KImage + 64;                               // the programs' frame buffers
+constexpr int kWidth = 352;
+constexpr int kHeight = 288;
+constexpr size_t kImage = static_cast<size_t>(kWidth) * kHeight * 3;  // 304,128
+constexpr size_t kBuffer = kImage + 64;                               // the programs' frame buffers
 
 class TDecoder {
  public:
