@@ -147,16 +147,26 @@ void TForm1::StartBtnClick(TObject*) {
     return;
   }
 
+  if (!OpenFrameSocket()) ShowNetworkError();
+  StartSendThread();
+
+  if (CapWnd) capCaptureSequenceNoFile(CapWnd);
+}
+
+bool TForm1::OpenFrameSocket() {
   try {
     WSocket1->Close();
     WSocket1->SetProto("UDP");
     WSocket1->SetAddr(kFrameAddr);
     WSocket1->SetPort(kFramePort);
     WSocket1->Connect();
+    return true;
   } catch (...) {
-    ShowNetworkError();
+    return false;
   }
+}
 
+void TForm1::StartSendThread() {
   CanCompress.store(1, std::memory_order_release);
   FrameReady.store(0, std::memory_order_release);
 
@@ -164,8 +174,6 @@ void TForm1::StartBtnClick(TObject*) {
   SendThread->Running.store(1, std::memory_order_release);
   SendThread->SetPriority(tpLower);
   SendThread->Resume();
-
-  if (CapWnd) capCaptureSequenceNoFile(CapWnd);
 }
 
 // Steps 1 to 4 of Stop: capture first, so that no callback runs while the sender thread ends; the compressor
@@ -209,6 +217,17 @@ void TForm1::Dispatch(TMessage& Message) {
 void TForm1::FrameSocketLost() {
   // A report that a Stop overtook is about a thread that is gone (or about to be replaced by the next Start's).
   if (!SendThread || !SendThread->FrameSocketLost.load(std::memory_order_acquire)) return;
+  // A socket that was open at Start can be closed by a failure that has passed (the socket aborts itself when
+  // draining its queue meets, say, an unreachable network): one that opens again carries the broadcast on. The
+  // thread has ended and left the buffer taken; a new one hands it back.
+  if (!NetworkErrorShown) {
+    delete SendThread;
+    SendThread = nullptr;
+    if (OpenFrameSocket()) {
+      StartSendThread();
+      return;
+    }
+  }
   StopBtnClick(StopBtn);
   if (!NetworkErrorShown) ShowNetworkError();
 }

@@ -12,8 +12,9 @@
 // Each side changes the flags only while it owns the buffer, clearing its own flag before setting the other's
 // (release), and tests the flag it waits for with acquire, so the buffer's contents travel with the flag.
 //
-// A frame socket that the sender thread finds closed for good ends sending on the GUI thread: Stop's steps, the
-// buttons back to idle and the network error box (once per Start: a set-up that failed at Start has shown it).
+// A frame socket that the sender thread finds closed is set up again on the GUI thread and sending goes on; where
+// that fails (or the set-up already failed at Start), sending ends there: Stop's steps, the buttons back to idle
+// and the network error box (once per Start: a set-up that failed at Start has shown it).
 #pragma once
 
 #include <atomic>
@@ -90,6 +91,10 @@ class TForm1 : public TForm {
 
  private:
   void StopSending();
+  // Start's steps: the frame socket set up anew (false when that fails), the sender thread started with the
+  // buffer free.
+  bool OpenFrameSocket();
+  void StartSendThread();
   void ShowNetworkError();
   void FrameSocketLost();
   void ReleaseResources();

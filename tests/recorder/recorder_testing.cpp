@@ -291,7 +291,7 @@ TSmallFileSystem::TSmallFileSystem(std::size_t bytes) {
   ::getrlimit(RLIMIT_FSIZE, &FOldLimit);
   rlimit limit = FOldLimit;
   limit.rlim_cur = bytes;
-  ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails (or comes up short) instead
+  // The toolkit's start-up has the program ignore SIGXFSZ: a write past the limit fails or comes up short.
   if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("cannot limit the size of files");
 }
 
@@ -300,7 +300,6 @@ TSmallFileSystem::~TSmallFileSystem() {
     ::umount2(FPath.c_str(), MNT_DETACH);
   } else {
     ::setrlimit(RLIMIT_FSIZE, &FOldLimit);
-    ::signal(SIGXFSZ, SIG_DFL);
   }
   if (FOldNamespace >= 0) {
     ::setns(FOldNamespace, CLONE_NEWNS);

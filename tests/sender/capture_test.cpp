@@ -361,9 +361,23 @@ TEST_F(StartStop, FrameSocketFailingEndsTheThreadAtItsFirstFrame) {
   EXPECT_TRUE(frames.WaitFor(1));
   EXPECT_EQ(Boxes().size(), 1u);
 
-  // A frame socket closed while sending: the network box, from the GUI thread, and the buttons back to idle.
+  // A frame socket closed while sending by a failure that has passed opens again: sending goes on, no box.
+  f->WSocket1->Close();
+  const std::uint32_t closedAt = f->FrameCount.load();
+  ASSERT_TRUE(PumpUntil([&] { return f->FrameCount.load() >= closedAt + 3; }));
+  EXPECT_EQ(Boxes().size(), 1u);
+  ExpectSending(f, true);
+
+  // One that cannot open again (no local port left): the network box, from the GUI thread, and the buttons back
+  // to idle.
+  SetBoxHook([&](const TBox&) {
+    offGui += std::this_thread::get_id() != gui;
+    WriteFile(range, saved);
+  });
+  ASSERT_TRUE(WriteFile(range, "40000 40001"));
   f->WSocket1->Close();
   ASSERT_TRUE(PumpUntil([&] { return Boxes().size() == 2; }));
+  WriteFile(range, saved);
   boxes = Boxes();
   EXPECT_EQ(boxes[1].Text, "请检查您的TCP/IP协议是否安装!!!");
   EXPECT_EQ(boxes[1].Caption, "网络错误");

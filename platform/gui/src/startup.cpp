@@ -1,6 +1,7 @@
 // Application start-up (TApplication::Initialize, forms.h): the Qt platform (offscreen without a display), the
 // substitutes for the fonts the forms name, the filter on Qt's log, and the toolkit's place in the layers below
-// it (the queue's wake-ups, the message-box presenter, the application hooks, the class registry).
+// it (the queue's wake-ups, the message-box presenter, the application hooks, the class registry), and the
+// process's answer to a write past the file-size limit.
 #include <unistd.h>
 
 #include <QApplication>
@@ -8,6 +9,7 @@
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <QStyleFactory>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -64,6 +66,9 @@ void TApplication::Initialize(int argc, char** argv) {
     FTitle = dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
   }
   if (gQtHandler == nullptr) gQtHandler = qInstallMessageHandler(&FilterQtMessages);
+  // A write past the file-size limit fails or comes up short, as a write to a full disk does, and the program
+  // handles it as such; by default the signal would end the program mid-write.
+  ::signal(SIGXFSZ, SIG_IGN);
   if (QCoreApplication::instance() == nullptr) {
     // Without a display the program still runs, on Qt's offscreen platform. An empty QT_QPA_PLATFORM counts as
     // unset here but not for Qt, which would then look for a display and abort: it is overwritten.

@@ -283,7 +283,11 @@ class TV4l2Driver final : public TCaptureDriver {
       v4l2_buffer b{};
       b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       b.memory = V4L2_MEMORY_MMAP;
-      if (Ioctl(FFd, VIDIOC_DQBUF, &b) < 0) break;
+      if (Ioctl(FFd, VIDIOC_DQBUF, &b) < 0) {
+        std::string ignored;  // a device that stays broken is reported by the next wait
+        if (errno == EIO) RequeueLostBuffers(ignored);
+        break;
+      }
       Ioctl(FFd, VIDIOC_QBUF, &b);
     }
   }
