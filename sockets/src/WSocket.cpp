@@ -457,7 +457,7 @@ void TCustomWSocket::DoClose(bool Shut, WORD Error) {
   const bool tell = !IsDestroying() && !CloseNotified;
   CloseNotified = true;
   ChangeState(wsClosed);
-  if (tell) TriggerSessionClosed(Error);
+  if (tell) TriggerSessionClosed(FEndError.value_or(Error));
   // A handler that opened the next session from these events keeps it: the reset would lose its settings.
   if (!ended.Current()) return;
   try {

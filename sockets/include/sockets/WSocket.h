@@ -59,6 +59,7 @@
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -411,6 +412,9 @@ class TCustomWSocket : public TComponent {
   bool Paused = false;
   // OnSessionClosed has been fired for the last session begun (BeginSession clears it).
   bool CloseNotified = false;
+  // The error that a close during OnSessionConnected(20004) tells instead of its own: the server's end is that
+  // session's end. Set only while that event runs.
+  std::optional<WORD> FEndError;
   std::int32_t FFlushTimeout = 0;
   bool FMultiThreaded = false;
   TWSocketOptions FComponentOptions = 0;
