@@ -477,8 +477,14 @@ void TCustomSocksWSocket::TriggerSessionClosed(WORD Error) {
     // the handler goes on (to a retry, say).
     CloseNotified = false;
     FEndError = Error;
-    TCustomWSocket::TriggerSessionConnected(kServerEndedNegotiation);
-    FEndError.reset();
+    {
+      // Also when the handler throws: the error belongs to this end only.
+      struct TForget {
+        std::optional<WORD>& EndError;
+        ~TForget() { EndError.reset(); }
+      } forget{FEndError};
+      TCustomWSocket::TriggerSessionConnected(kServerEndedNegotiation);
+    }
     if (!session.Current()) return;
     CloseNotified = true;
   }
