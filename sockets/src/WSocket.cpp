@@ -453,6 +453,8 @@ void TCustomWSocket::DoClose(bool Shut, WORD Error) {
     RaiseSocketError("Disconnect (closesocket)");
     return;
   }
+  // A handler run by the pump may have opened the next session: it is not this close's to mark or change.
+  if (!ended.Current()) return;
   // This close tells of the end, also when a handler opens the next session from OnChangeState.
   const bool tell = !IsDestroying() && !CloseNotified;
   CloseNotified = true;
