@@ -151,7 +151,7 @@ void TCustomWSocket::ResetToDefaults() {
 
 // ---- Sessions ------------------------------------------------------------------------------------------------
 
-void TCustomWSocket::BeginSession(SOCKET Handle, bool Connecting) {
+void TCustomWSocket::BeginSession(SOCKET Handle, bool Connecting, bool Defaults) {
   {
     std::lock_guard<std::mutex> guard(FSendGuard);
     SocketHandle = Handle;
@@ -159,7 +159,7 @@ void TCustomWSocket::BeginSession(SOCKET Handle, bool Connecting) {
     FSession = FSession + 1 + (FSession & 1);
   }
   CloseNotified = false;
-  SessionDefaults(Connecting);
+  if (Defaults) SessionDefaults(Connecting);
 }
 
 SOCKET TCustomWSocket::EndSession() {

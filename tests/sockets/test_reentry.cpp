@@ -510,3 +510,31 @@ TEST(Reentry, ASocksConnectOpenedWhileASessionEndsNegotiates) {
     EXPECT_EQ(c.State(), wsConnected) << "waiting for the server's answer";
   }
 }
+
+// Dup onto an open socket only swaps the handle: a pause the program set holds until it resumes.
+TEST(Reentry, APauseSurvivesADupOntoAnOpenSocket) {
+  PlainTcpServer first;
+  TTestSocket listener(nullptr);
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  listener.Listen();
+  std::string got;
+  bool dupped = false;
+  TTestSocket c(nullptr);
+  c.OnDataAvailable = [&](TObject*, WORD) { got += c.ReceiveStr(); };
+  listener.OnSessionAvailable = [&](TObject*, WORD) {
+    c.Dup(listener.Accept());
+    dupped = true;
+  };
+  ConnectTo(c, first.Port());
+  ASSERT_TRUE(first.Accept(kDeadline));
+  ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+  c.Pause();
+  TTestSocket peer(nullptr);
+  ConnectTo(peer, static_cast<std::uint16_t>(std::stoi(listener.GetLocalPortText())));
+  ASSERT_TRUE(PumpUntil([&] { return dupped && peer.State() == wsConnected; }, kDeadline));
+  EXPECT_TRUE(c.Paused);
+  c.Resume();
+  peer.SendStr("after");
+  EXPECT_TRUE(PumpUntil([&] { return got == "after"; }, kDeadline));
+}
