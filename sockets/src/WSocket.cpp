@@ -151,7 +151,7 @@ void TCustomWSocket::ResetToDefaults() {
 
 // ---- Sessions ------------------------------------------------------------------------------------------------
 
-void TCustomWSocket::BeginSession(SOCKET Handle, bool Connecting) {
+void TCustomWSocket::BeginSession(SOCKET Handle, bool Connecting, bool Defaults) {
   {
     std::lock_guard<std::mutex> guard(FSendGuard);
     SocketHandle = Handle;
@@ -159,7 +159,7 @@ void TCustomWSocket::BeginSession(SOCKET Handle, bool Connecting) {
     FSession = FSession + 1 + (FSession & 1);
   }
   CloseNotified = false;
-  SessionDefaults(Connecting);
+  if (Defaults) SessionDefaults(Connecting);
 }
 
 SOCKET TCustomWSocket::EndSession() {
@@ -453,11 +453,13 @@ void TCustomWSocket::DoClose(bool Shut, WORD Error) {
     RaiseSocketError("Disconnect (closesocket)");
     return;
   }
+  // A handler run by the pump may have opened the next session: it is not this close's to mark or change.
+  if (!ended.Current()) return;
   // This close tells of the end, also when a handler opens the next session from OnChangeState.
   const bool tell = !IsDestroying() && !CloseNotified;
   CloseNotified = true;
   ChangeState(wsClosed);
-  if (tell) TriggerSessionClosed(Error);
+  if (tell) TriggerSessionClosed(FEndError.value_or(Error));
   // A handler that opened the next session from these events keeps it: the reset would lose its settings.
   if (!ended.Current()) return;
   try {

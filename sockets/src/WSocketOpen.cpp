@@ -183,7 +183,7 @@ void TCustomWSocket::Dup(SOCKET NewHSocket) {
     }
     ChangeState(wsClosed);
   }
-  BeginSession(NewHSocket, false);
+  BeginSession(NewHSocket, false, false);
   ApplyLinger();
   SelectMask = kDupMask;
   if (ws::WSAAsyncSelect(SocketHandle, NotifyWindow, WM_ASYNCSELECT, kDupMask) != 0) {

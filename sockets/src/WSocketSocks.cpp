@@ -456,6 +456,12 @@ bool TCustomSocksWSocket::SocksOfferData() {
 }
 
 void TCustomSocksWSocket::TriggerSessionClosed(WORD Error) {
+  // Every teller marks the end as told first; unmarked, a handler of the state change has already opened the
+  // next session, and its negotiation is not the one this end cut off.
+  if (!CloseNotified) {
+    TCustomWSocket::TriggerSessionClosed(Error);
+    return;
+  }
   const std::uint8_t phase = SocksPhase != socksPhaseIdle ? SocksPhase : SocksPhaseCut;
   SocksPhaseCut = socksPhaseIdle;
   if (phase == socksPhaseAuth) TriggerSocksAuthState(socksAuthFailed);
@@ -467,10 +473,20 @@ void TCustomSocksWSocket::TriggerSessionClosed(WORD Error) {
   if (serverEnded) {
     const TSessionGuard session(*this);
     SocksPhase = socksPhaseIdle;
-    // A handler that closes the socket leaves its end to be told here, with this close's own error; one that
-    // opens the next session has moved on, and the old attempt's end was reported by this event.
-    TCustomWSocket::TriggerSessionConnected(kServerEndedNegotiation);
-    if (session.Reopened()) return;
+    // The end stays untold while the handler runs: a Close there tells it, with this end's own error, before
+    // the handler goes on (to a retry, say).
+    CloseNotified = false;
+    FEndError = Error;
+    {
+      // Also when the handler throws: the error belongs to this end only.
+      struct TForget {
+        std::optional<WORD>& EndError;
+        ~TForget() { EndError.reset(); }
+      } forget{FEndError};
+      TCustomWSocket::TriggerSessionConnected(kServerEndedNegotiation);
+    }
+    if (!session.Current()) return;
+    CloseNotified = true;
   }
   TCustomWSocket::TriggerSessionClosed(Error);
 }

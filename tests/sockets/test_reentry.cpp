@@ -461,3 +461,80 @@ TEST(Reentry, ACloseFromTheSocksHangUpsConnectedEventCarriesTheResetsError) {
   EXPECT_EQ(log.Joined(), "socks connected 0, connected 20004, closed 10054");
   EXPECT_EQ(c.State(), wsClosed);
 }
+
+// A SOCKS connect opened while a session ends: from OnChangeState of a program's own close, and as a retry from
+// the OnSessionConnected(20004) of a server that reset the negotiation. The old session's end is told once (with
+// the reset's error there), and the new attempt negotiates instead of being let through unasked.
+TEST(Reentry, ASocksConnectOpenedWhileASessionEndsNegotiates) {
+  for (bool fromHangUp : {false, true}) {
+    SCOPED_TRACE(fromHangUp);
+    PlainTcpServer first;
+    PlainTcpServer second;
+    TSocksLog log;
+    TTestSocket c(nullptr);
+    log.Attach(c);
+    bool again = false;
+    auto retry = [&] {
+      again = true;
+      ThroughSocks(c, second);
+      c.Connect();
+    };
+    if (fromHangUp) {
+      c.OnSessionConnected = [&](TObject*, WORD e) {
+        log.Lines.push_back("connected " + std::to_string(e));
+        if (e == 0 || again) return;
+        c.Close();
+        retry();
+      };
+      ThroughSocks(c, first);
+      c.Connect();
+      ASSERT_TRUE(first.Accept(kDeadline));
+      ASSERT_TRUE(PumpUntil([&] { return log.Has("socks connected 0"); }, kDeadline));
+      EXPECT_EQ(first.Read(3, kDeadline), B({5, 1, 0}));
+      first.Reset();
+    } else {
+      c.OnChangeState = [&](TObject*, TSocketState, TSocketState n) {
+        if (n == wsClosed && !again) retry();
+      };
+      ConnectTo(c, first.Port());
+      ASSERT_TRUE(first.Accept(kDeadline));
+      ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+      c.Close();
+    }
+    ASSERT_TRUE(PumpUntil([&] { return Count(log.Lines, "socks connected 0") == (fromHangUp ? 2 : 1); }, kDeadline))
+        << log.Joined();
+    ASSERT_TRUE(second.Accept(kDeadline));
+    EXPECT_EQ(second.Read(3, kDeadline), B({5, 1, 0})) << log.Joined();
+    EXPECT_EQ(log.Joined(), fromHangUp ? "socks connected 0, connected 20004, closed 10054, socks connected 0"
+                                       : "connected 0, closed 0, socks connected 0");
+    EXPECT_EQ(c.State(), wsConnected) << "waiting for the server's answer";
+  }
+}
+
+// Dup onto an open socket only swaps the handle: a pause the program set holds until it resumes.
+TEST(Reentry, APauseSurvivesADupOntoAnOpenSocket) {
+  PlainTcpServer first;
+  TTestSocket listener(nullptr);
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  listener.Listen();
+  std::string got;
+  bool dupped = false;
+  TTestSocket c(nullptr);
+  c.OnDataAvailable = [&](TObject*, WORD) { got += c.ReceiveStr(); };
+  listener.OnSessionAvailable = [&](TObject*, WORD) {
+    c.Dup(listener.Accept());
+    dupped = true;
+  };
+  ConnectTo(c, first.Port());
+  ASSERT_TRUE(first.Accept(kDeadline));
+  ASSERT_TRUE(PumpUntil([&] { return c.State() == wsConnected; }, kDeadline));
+  c.Pause();
+  TTestSocket peer(nullptr);
+  ConnectTo(peer, static_cast<std::uint16_t>(std::stoi(listener.GetLocalPortText())));
+  ASSERT_TRUE(PumpUntil([&] { return dupped && peer.State() == wsConnected; }, kDeadline));
+  EXPECT_TRUE(c.Paused);
+  c.Resume();
+  peer.SendStr("after");
+  EXPECT_TRUE(PumpUntil([&] { return got == "after"; }, kDeadline));
+}

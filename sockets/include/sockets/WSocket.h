@@ -59,6 +59,7 @@
 #include <functional>
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -363,8 +364,9 @@ class TCustomWSocket : public TComponent {
     const TCustomWSocket& FSocket;
     const std::uint32_t FNumber;
   };
-  // The one place where a session begins: the handle becomes the object's, and the session gets its defaults.
-  void BeginSession(SOCKET Handle, bool Connecting);
+  // The one place where a session begins: the handle becomes the object's, and the session gets its defaults
+  // (not for Dup, which replaces the handle and keeps the pause, counts and send queue as they are).
+  void BeginSession(SOCKET Handle, bool Connecting, bool Defaults = true);
   SOCKET EndSession();
   // A new session's defaults (also the reset's, for the base's fields): nothing of an ended session reaches the
   // next, whichever path ended it. Connecting: the session is a Connect's (the SOCKS layer negotiates then).
@@ -411,6 +413,9 @@ class TCustomWSocket : public TComponent {
   bool Paused = false;
   // OnSessionClosed has been fired for the last session begun (BeginSession clears it).
   bool CloseNotified = false;
+  // The error that a close during OnSessionConnected(20004) tells instead of its own: the server's end is that
+  // session's end. Set only while that event runs.
+  std::optional<WORD> FEndError;
   std::int32_t FFlushTimeout = 0;
   bool FMultiThreaded = false;
   TWSocketOptions FComponentOptions = 0;
